@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Kestrelle's build and tests need, and only
+# those that are missing. Safe to run again: with everything present it asks
+# apt nothing at all.
+set -euo pipefail
+
+PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools
+    libcurl4-openssl-dev ca-certificates netbase
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    python3 python3-aiosmtpd openssl
+)
+if [[ -n "${KESTRELLE_EXTRA_PACKAGES:-}" ]]; then
+    read -r -a extra <<<"${KESTRELLE_EXTRA_PACKAGES}"
+    PACKAGES+=("${extra[@]}")
+fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+SUDO=()
+if [[ $(id -u) -ne 0 ]]; then
+    SUDO=(sudo)
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# A fresh machine knows no packages until the lists have been fetched once.
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

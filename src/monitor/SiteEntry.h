@@ -1,0 +1,26 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+// One watched site: six text fields, addressed by column as the list view
+// shows them, and the mark (kErrorMark after a failed check, else 0).
+struct SiteEntry
+{
+    enum Column {
+        Url = 0,
+        Status = 1,
+        LastCheck = 2,
+        SearchText = 3,
+        LastResponse = 4,
+        EmailAddress = 5,
+    };
+    static constexpr int kColumnCount = 6;
+    static constexpr int kErrorMark = 101;
+
+    std::array<std::string, kColumnCount> fields;
+    int mark = 0;
+
+    const std::string& field(int column) const { return fields.at(static_cast<size_t>(column)); }
+    std::string& field(int column) { return fields.at(static_cast<size_t>(column)); }
+};

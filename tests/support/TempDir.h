@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+// A fresh directory under the system's temporary folder, removed with
+// everything in it when the object goes.
+class TempDir
+{
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+    static std::string ReadFile(const std::string& path);
+    static void WriteFile(const std::string& path, const std::string& bytes);
+
+private:
+    std::string m_path;
+};
