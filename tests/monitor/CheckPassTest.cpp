@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -347,6 +348,9 @@ TEST_F(CheckPassTest, OnePassAtATimeAndRequestsMeanwhileMakeOneMore)
 
     EXPECT_EQ(observer.passes.size(), 2u);
     EXPECT_EQ(observer.rows.size(), 4u);
+    // The server counts a request once it has closed the connection, which
+    // can be just after the client has its answer.
+    EXPECT_TRUE(server.WaitForConnections(4, std::chrono::seconds(10)));
     EXPECT_EQ(server.RequestCount(), 4u);
 }
 
