@@ -1,0 +1,291 @@
+#include "net/CSmtpClient.h"
+
+#include "net/Base64Encode.h"
+#include "platform/Clock.h"
+#include "platform/TimeText.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+std::atomic<long long> g_authPauseMillis{CSmtpClient::kAuthPause.count()};
+
+// Diagnostics are for whoever runs the program from a terminal; standard
+// output belongs to the programs' own output.
+void Diagnose(const char* text)
+{
+    std::fputs(text, stderr);
+}
+
+void DiagnoseSendError(int error)
+{
+    std::fprintf(stderr, "Socket send error: %d\r\n", error);
+}
+
+std::string Joined(const std::vector<std::unique_ptr<CMailRecipient>>& list)
+{
+    std::string text;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i > 0)
+            text += ",";
+        text += list[i]->Text();
+    }
+    return text;
+}
+
+// Servers strip one leading "." from every line of the message, and a line
+// of a single "." would end it early, so each line that starts with "." gets
+// one more: the message then arrives exactly as it was set.
+std::string DotStuffed(const std::string& body)
+{
+    std::string out;
+    out.reserve(body.size());
+    bool lineStart = true;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (lineStart && c == '.')
+            out += '.';
+        out += c;
+        lineStart = c == '\n' && i > 0 && body[i - 1] == '\r';
+    }
+    return out;
+}
+
+size_t StoredLength(const char (&store)[1000])
+{
+    return strnlen(store, sizeof store);
+}
+
+} // namespace
+
+void CSmtpClient::SetAuthPauseForTests(std::chrono::milliseconds pause)
+{
+    g_authPauseMillis = pause.count() > 0 ? pause.count() : kAuthPause.count();
+}
+
+CSmtpClient::CSmtpClient() = default;
+
+CSmtpClient::~CSmtpClient()
+{
+    if (m_bConnected)
+        Disconnect();
+}
+
+bool CSmtpClient::AddRecipient(const std::string& address, const std::string& displayName)
+{
+    if (address.empty())
+        return false;
+    m_recipients.push_back(std::make_unique<CMailRecipient>(address, displayName));
+    return true;
+}
+
+bool CSmtpClient::AddCcRecipient(const std::string& address, const std::string& displayName)
+{
+    if (address.empty())
+        return false;
+    m_ccRecipients.push_back(std::make_unique<CMailRecipient>(address, displayName));
+    return true;
+}
+
+bool CSmtpClient::AddBccRecipient(const std::string& address, const std::string& displayName)
+{
+    if (address.empty())
+        return false;
+    m_bccRecipients.push_back(std::make_unique<CMailRecipient>(address, displayName));
+    return true;
+}
+
+std::optional<std::string> CSmtpClient::FormatHeader() const
+{
+    if (m_recipients.empty()) {
+        Diagnose("Please add a message recipient!\r\n");
+        return std::nullopt;
+    }
+    // English names and a 24-hour time followed by AM/PM, in UTC with no
+    // zone designation: what mail readers have always been shown by us.
+    const std::time_t now = Clock::Now();
+    std::string header = "DATE: " + TimeText::Utc(now, "%a, %d %b %Y") + " " +
+                         TimeText::Utc(now, "%H:%M:%S %p") + "\r\n";
+    if (m_pszSenderName)
+        header += "From: \"" + *m_pszSenderName + "\" <" + m_pszSenderEmail.value_or("") + ">\r\n";
+    header += "To: " + Joined(m_recipients) + "\r\n";
+    header += "Cc: " + Joined(m_ccRecipients) + "\r\n";
+    if (m_pszSubject)
+        header += "Subject: " + *m_pszSubject + "\r\n";
+    if (m_pszXMailer)
+        header += "X-Mailer: " + *m_pszXMailer + "\r\n";
+    if (m_pszReplyTo)
+        header += "Reply-To: " + *m_pszReplyTo + "\r\n";
+    header += "MIME-Version: 1.0\r\nContent-type: text/plain; charset=US-ASCII\r\n";
+    header += "\r\n";
+    // A cut header would lose recipients or the empty line that ends it, so
+    // an over-long one is refused and the sending fails instead.
+    if (header.size() > kMaxHeaderLength)
+        return std::nullopt;
+    return header;
+}
+
+bool CSmtpClient::IsErrorReply(const std::string& text)
+{
+    int code = 0;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find_first_of(" \r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end - start == 3) {
+            const int value = std::atoi(text.substr(start, 3).c_str());
+            if (value >= 100)
+                code = value;
+        }
+        start = end + 1;
+    }
+    return code >= 400;
+}
+
+TcpSocket CSmtpClient::OpenSocket(const std::string& server, uint16_t port)
+{
+    TcpSocket socket;
+    const uint16_t actualPort = port != 0 ? port : TcpSocket::MailServicePort();
+    if (socket.Connect(server, actualPort) == TcpSocket::ConnectResult::NoSocket)
+        Diagnose("Invalid socket\r\n");
+    return socket;
+}
+
+bool CSmtpClient::Connect(const std::string& server, uint16_t port)
+{
+    m_strResponse.clear();
+    if (m_bConnected)
+        Disconnect();
+    m_bConnected = false;
+    m_hSocket.Close();
+
+    m_hSocket = OpenSocket(server, port);
+    if (!m_hSocket.IsOpen()) {
+        Diagnose("Invalid socket\r\n");
+        return false;
+    }
+    if (!SendCommand("HELO " + server + "\r\n")) {
+        m_hSocket.Close();
+        return false;
+    }
+    char buffer[kReplyStoreSize];
+    const size_t n = m_hSocket.ReceiveOnce(buffer, sizeof buffer);
+    m_strResponse.append(buffer, n);
+    m_strResponse += '\n';
+    m_bConnected = true;
+    return true;
+}
+
+bool CSmtpClient::Disconnect()
+{
+    if (!m_bConnected) {
+        Diagnose("Not connected to server!\r\n");
+        return false;
+    }
+    if (!SendCommand("QUIT\r\n"))
+        return false;
+    char buffer[kReplyStoreSize];
+    (void)m_hSocket.ReceiveOnce(buffer, sizeof buffer);
+    m_hSocket.Close();
+    m_bConnected = false;
+    return true;
+}
+
+bool CSmtpClient::Send()
+{
+    // A reply of error to AUTH LOGIN forgets the account and starts over, so
+    // this runs at most twice.
+    for (;;) {
+        const size_t userBefore = StoredLength(m_szUsername);
+        const bool result = SendOnce();
+        if (userBefore == 0 || StoredLength(m_szUsername) != 0)
+            return result;
+    }
+}
+
+bool CSmtpClient::SendOnce()
+{
+    if (!m_pszSenderEmail) {
+        Diagnose("Please specifiy a sender email address\r\n");
+        return false;
+    }
+    const std::optional<std::string> header = FormatHeader();
+    if (!header) {
+        Diagnose("Failed to format message header\r\n");
+        return false;
+    }
+    const size_t userLength = StoredLength(m_szUsername);
+    const size_t passwordLength = StoredLength(m_szPassword);
+    if (userLength > 0 &&
+        (userLength > kMaxCredentialLength || passwordLength > kMaxCredentialLength)) {
+        Diagnose("User name or password too long\r\n");
+        return false;
+    }
+
+    std::string store;
+    if (userLength > 0) {
+        if (!SendCommand("AUTH LOGIN\r\n"))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_authPauseMillis.load()));
+        ReceiveInto(store);
+        if (IsErrorReply(store)) {
+            // The server does not take AUTH LOGIN here (most offer AUTH
+            // only after EHLO): send without authentication instead.
+            std::memset(m_szUsername, 0, sizeof m_szUsername);
+            std::memset(m_szPassword, 0, sizeof m_szPassword);
+            return false;
+        }
+        if (!SendCommand(Base64Encode(m_szUsername, userLength) + "\r\n") ||
+            !ReceiveRecordJudge(store))
+            return false;
+        if (!SendCommand(Base64Encode(m_szPassword, passwordLength) + "\r\n") ||
+            !ReceiveRecordJudge(store))
+            return false;
+    }
+
+    if (!SendCommand("MAIL FROM: <" + *m_pszSenderEmail + ">\r\n") || !ReceiveRecordJudge(store))
+        return false;
+    for (const auto* list : {&m_recipients, &m_ccRecipients, &m_bccRecipients}) {
+        for (const auto& r : *list) {
+            if (!SendCommand("RCPT TO: <" + r->Address() + ">\r\n") || !ReceiveRecordJudge(store))
+                return false;
+        }
+    }
+    if (!SendCommand("DATA\r\n") || !ReceiveRecordJudge(store))
+        return false;
+    if (!SendCommand(*header) || !SendCommand(DotStuffed(m_pszBody.value_or(""))) ||
+        !SendCommand("\r\n.\r\n"))
+        return false;
+    return ReceiveRecordJudge(store);
+}
+
+bool CSmtpClient::SendCommand(const std::string& text)
+{
+    if (m_hSocket.SendAll(text))
+        return true;
+    DiagnoseSendError(m_hSocket.LastError());
+    return false;
+}
+
+void CSmtpClient::ReceiveInto(std::string& store)
+{
+    // A full store reads nothing more; judging goes on from what it holds.
+    if (store.size() >= kReplyStoreSize)
+        return;
+    char buffer[kReplyStoreSize];
+    const size_t n = m_hSocket.ReceiveOnce(buffer, kReplyStoreSize - store.size());
+    store.append(buffer, n);
+}
+
+bool CSmtpClient::ReceiveRecordJudge(std::string& store)
+{
+    ReceiveInto(store);
+    m_strResponse += store;
+    m_strResponse += '\n';
+    return !IsErrorReply(store);
+}
