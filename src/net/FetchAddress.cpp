@@ -1,0 +1,229 @@
+#include "net/FetchAddress.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+bool IsUnsafeBeforeQuery(unsigned char c)
+{
+    if (c <= 0x20 || c >= 0x7F)
+        return true;
+    switch (c) {
+    case '<':
+    case '>':
+    case '"':
+    case '{':
+    case '}':
+    case '|':
+    case '\\':
+    case '^':
+    case '`':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What libcurl's parser refuses in any part of an address.
+bool IsRefusedByCurl(unsigned char c)
+{
+    return c <= 0x20 || c == 0x7F;
+}
+
+void AppendEncoded(std::string& out, unsigned char c)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    out += '%';
+    out += hex[c >> 4];
+    out += hex[c & 0x0F];
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// RFC 3986 section 5.2.4, on a path without query.
+std::string RemoveDotSegments(const std::string& path)
+{
+    std::vector<std::string> segments;
+    std::size_t start = 0;
+    const bool absolute = !path.empty() && path[0] == '/';
+    if (absolute)
+        start = 1;
+    bool endsInDirectory = false;
+    while (start <= path.size()) {
+        const auto slash = path.find('/', start);
+        const std::string segment =
+            path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        endsInDirectory = false;
+        if (segment == ".") {
+            endsInDirectory = true;
+        } else if (segment == "..") {
+            if (!segments.empty())
+                segments.pop_back();
+            endsInDirectory = true;
+        } else {
+            segments.push_back(segment);
+        }
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    std::string result = absolute ? "/" : "";
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (i > 0)
+            result += '/';
+        result += segments[i];
+    }
+    if (endsInDirectory && !result.empty() && result.back() != '/')
+        result += '/';
+    return result;
+}
+
+bool HasScheme(const std::string& reference)
+{
+    const auto colon = reference.find(':');
+    if (colon == std::string::npos || colon == 0)
+        return false;
+    if (!std::isalpha(static_cast<unsigned char>(reference[0])))
+        return false;
+    for (std::size_t i = 1; i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(reference[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string FetchAddress::FullAddress(const std::string& address)
+{
+    if (address.find("http://") != std::string::npos ||
+        address.find("https://") != std::string::npos)
+        return address;
+    return "http://" + address;
+}
+
+std::string FetchAddress::Canonicalize(const std::string& address)
+{
+    std::string out;
+    out.reserve(address.size());
+    bool inQuery = false;
+    for (const char ch : address) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (ch == '?' || ch == '#')
+            inQuery = true;
+        if (inQuery ? IsRefusedByCurl(c) : IsUnsafeBeforeQuery(c))
+            AppendEncoded(out, c);
+        else
+            out += ch;
+    }
+    return out;
+}
+
+std::optional<FetchAddress::Parts> FetchAddress::Split(const std::string& address)
+{
+    const auto schemeEnd = address.find("://");
+    if (schemeEnd == std::string::npos)
+        return std::nullopt;
+    Parts parts;
+    parts.scheme = Lower(address.substr(0, schemeEnd));
+    if (parts.scheme != "http" && parts.scheme != "https")
+        return std::nullopt;
+
+    const auto authorityStart = schemeEnd + 3;
+    const auto authorityEnd = address.find_first_of("/?#", authorityStart);
+    std::string authority = address.substr(authorityStart, authorityEnd == std::string::npos
+                                                               ? std::string::npos
+                                                               : authorityEnd - authorityStart);
+    if (const auto at = authority.rfind('@'); at != std::string::npos)
+        authority.erase(0, at + 1);
+
+    std::string portText;
+    if (!authority.empty() && authority[0] == '[') {
+        const auto close = authority.find(']');
+        if (close == std::string::npos)
+            return std::nullopt;
+        parts.server = authority.substr(0, close + 1);
+        const std::string rest = authority.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest[0] != ':')
+                return std::nullopt;
+            portText = rest.substr(1);
+            if (portText.empty())
+                return std::nullopt;
+        }
+    } else if (const auto colon = authority.find(':'); colon != std::string::npos) {
+        parts.server = authority.substr(0, colon);
+        portText = authority.substr(colon + 1);
+        if (portText.empty())
+            return std::nullopt;
+    } else {
+        parts.server = authority;
+    }
+    if (parts.server.empty() || parts.server == "[]")
+        return std::nullopt;
+
+    if (portText.empty()) {
+        parts.port = parts.secure() ? 443 : 80;
+    } else {
+        if (portText.size() > 5)
+            return std::nullopt;
+        unsigned long port = 0;
+        for (const char c : portText) {
+            if (!std::isdigit(static_cast<unsigned char>(c)))
+                return std::nullopt;
+            port = port * 10 + static_cast<unsigned long>(c - '0');
+        }
+        if (port == 0 || port > 65535)
+            return std::nullopt;
+        parts.port = static_cast<std::uint16_t>(port);
+    }
+
+    std::string rest = authorityEnd == std::string::npos ? "" : address.substr(authorityEnd);
+    if (const auto hash = rest.find('#'); hash != std::string::npos)
+        rest.erase(hash);
+    if (rest.empty() || rest[0] != '/')
+        rest.insert(0, "/");
+    parts.objectPath = rest;
+    return parts;
+}
+
+std::string FetchAddress::ToUrl(const Parts& parts)
+{
+    return parts.scheme + "://" + parts.server + ":" + std::to_string(parts.port) +
+           parts.objectPath;
+}
+
+std::string FetchAddress::Resolve(const Parts& base, const std::string& reference)
+{
+    if (HasScheme(reference))
+        return Canonicalize(reference);
+    const std::string origin = base.scheme + "://" + base.server + ":" + std::to_string(base.port);
+    if (reference.rfind("//", 0) == 0)
+        return Canonicalize(base.scheme + ":" + reference);
+
+    std::string reference_ = reference;
+    if (const auto hash = reference_.find('#'); hash != std::string::npos)
+        reference_.erase(hash);
+
+    const auto baseQuery = base.objectPath.find('?');
+    const std::string basePath = base.objectPath.substr(0, baseQuery);
+    if (reference_.empty())
+        return Canonicalize(origin + base.objectPath);
+    if (reference_[0] == '?')
+        return Canonicalize(origin + basePath + reference_);
+
+    const auto query = reference_.find('?');
+    std::string path = reference_.substr(0, query);
+    const std::string queryText = query == std::string::npos ? "" : reference_.substr(query);
+    if (path[0] != '/')
+        path = basePath.substr(0, basePath.rfind('/') + 1) + path;
+    return Canonicalize(origin + RemoveDotSegments(path) + queryText);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The address rules of the page fetcher, kept apart from the transfer so
+// they can be checked on their own.
+class FetchAddress
+{
+public:
+    struct Parts
+    {
+        std::string scheme; // "http" or "https", lower case
+        std::string server; // host name or address; an IPv6 address keeps its brackets
+        std::uint16_t port = 0;
+        std::string objectPath; // path plus query, never empty; the fragment is not sent
+        bool secure() const { return scheme == "https"; }
+    };
+
+    // "http://" in front of the address unless "http://" or "https://"
+    // occurs anywhere in it (case-sensitive, as the user may rely on
+    // "server/go?to=http://x" staying as it is).
+    static std::string FullAddress(const std::string& address);
+
+    // Browser-style canonical form: before the first "?" or "#" every unsafe
+    // character (space, controls, bytes above 0x7F and "<>\"{}|\\^`") is
+    // percent-encoded; the rest is left as it is, except for the characters
+    // libcurl refuses anywhere (space and controls), which become %XX there
+    // too. A space is written %20, never "+", since "+" would change what a
+    // server reads from the query.
+    static std::string Canonicalize(const std::string& address);
+
+    // Scheme (http or https, any letter case), server, port (80 or 443 when
+    // none is given) and object path. Nothing for an address without one of
+    // those schemes, without a server, or with a port that is not a number
+    // from 1 to 65535. User names and passwords in the address are not used.
+    static std::optional<Parts> Split(const std::string& address);
+
+    // The address handed to libcurl for the parts, port always spelt out.
+    static std::string ToUrl(const Parts& parts);
+
+    // Resolves a Location value against the address that was requested, as
+    // HTTP allows: absolute ("http://x/y"), scheme-relative ("//x/y"),
+    // absolute path ("/y"), query ("?q") and relative path ("y", "../y").
+    // The result is canonicalised; a value with a scheme other than http or
+    // https is returned as it is, so its split fails.
+    static std::string Resolve(const Parts& base, const std::string& reference);
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CredentialsPrompt;
+
+// The page fetcher's process-wide knobs in one place: its time-outs and
+// size cap, the credentials prompt the desktop program plugs in, and the
+// hooks that only tests use.
+class FetchSettings
+{
+public:
+    struct Timeouts
+    {
+        std::chrono::milliseconds connect;
+        // A transfer that gets less than `lowSpeedBytes` bytes per second
+        // for `lowSpeedTime` ends as a failure (libcurl counts whole seconds).
+        long lowSpeedBytes;
+        std::chrono::seconds lowSpeedTime;
+        // Page mode only, for the whole fetch (redirect and second request
+        // after a 401 included). Downloads end on the low-speed rule only,
+        // since an installer may take long on a slow line.
+        std::chrono::milliseconds pageTotal;
+    };
+
+    // The program's choices: connect 30 s; less than 1 byte per second for
+    // 30 s; a page in 120 s at most.
+    static constexpr Timeouts kTimeouts{std::chrono::seconds(30), 1, std::chrono::seconds(30),
+                                        std::chrono::seconds(120)};
+
+    // A page body is read up to this many bytes; the rest is not read and
+    // what was read counts, so an endless answer cannot eat the memory.
+    static constexpr std::uint64_t kPageSizeCap = 32ull * 1024 * 1024;
+
+    static Timeouts CurrentTimeouts();
+
+    // Asked on a 401; none installed means "no credentials".
+    static void SetCredentialsPrompt(std::shared_ptr<CredentialsPrompt> prompt);
+    static std::shared_ptr<CredentialsPrompt> GetCredentialsPrompt();
+
+    // Tests only. Shorter time-outs (restored by ResetForTests); a CA file
+    // trusted instead of the system's (empty: the system's); and a session
+    // that cannot be made, as when the HTTP library cannot start.
+    static void SetTimeoutsForTests(const Timeouts& timeouts);
+    static void SetCaFileForTests(const std::string& path);
+    static std::string CaFileForTests();
+    static void SetSessionFailureForTests(bool fail);
+    static bool SessionFailureForTests();
+    static void ResetForTests();
+};

@@ -1,0 +1,417 @@
+#include "net/FetchWorker.h"
+
+#include "net/CredentialsPrompt.h"
+#include "net/FetchAddress.h"
+#include "net/FetchJob.h"
+#include "net/FetchProgress.h"
+#include "net/FetchSettings.h"
+#include "net/FetchWaiter.h"
+#include "net/PieceSplitter.h"
+#include "net/ResponseHeaders.h"
+#include "platform/UserMessage.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace {
+
+const std::string kUserAgentLine =
+    "User-Agent: Mozilla/4.0 (compatible; Kestrelle/1.0; zelto; " KESTRELLE_MAKER_URL ")";
+
+constexpr std::size_t kDownloadBlock = 1024;
+
+using Clock = std::chrono::steady_clock;
+
+// Where the bytes of the answer that goes on to the body are sent.
+class BodySink
+{
+public:
+    virtual ~BodySink() = default;
+    // The head of the answer has been read; `announced` is the body length
+    // from Content-Length, -1 when there is none.
+    virtual void Begin(std::int64_t announced) = 0;
+    // False stops the transfer (the sink has all it wants, or failed).
+    virtual bool Feed(const char* bytes, std::size_t size) = 0;
+    // Stopping because the sink had enough is not a failed transfer.
+    virtual bool HadEnough() const { return false; }
+};
+
+enum class Phase
+{
+    First,
+    AfterCredentials,
+    AfterRedirect
+};
+enum class Next
+{
+    Fail,
+    Credentials,
+    Redirect,
+    Body
+};
+
+// One libcurl easy handle for one fetch: the "session" on which the first
+// request, the second after a 401 and the redirected one are made.
+class Session
+{
+public:
+    Session(bool pageMode, BodySink& sink) : m_pageMode(pageMode), m_sink(sink)
+    {
+        static std::once_flag once;
+        static bool ready = false;
+        std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+        if (ready && !FetchSettings::SessionFailureForTests())
+            m_curl = curl_easy_init();
+        const auto lines = pageMode ? std::vector<std::string>{"Accept: text/*", kUserAgentLine}
+                                    // Without this libcurl would add "Accept: */*".
+                                    : std::vector<std::string>{"Accept:", kUserAgentLine};
+        for (const auto& line : lines)
+            m_headers = curl_slist_append(m_headers, line.c_str());
+        const auto timeouts = FetchSettings::CurrentTimeouts();
+        m_deadline = Clock::now() + timeouts.pageTotal;
+    }
+    ~Session()
+    {
+        if (m_curl)
+            curl_easy_cleanup(m_curl);
+        curl_slist_free_all(m_headers);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    bool Opened() const { return m_curl != nullptr && m_headers != nullptr; }
+    const std::string& RawHeaders() const { return m_rawHeaders; }
+
+    // One request; says what comes next. Next::Body means the body went to
+    // the sink and `bodyComplete` tells whether it arrived whole.
+    Next Perform(const FetchAddress::Parts& parts, Phase phase,
+                 const std::optional<CredentialsPrompt::Credentials>& credentials,
+                 bool& bodyComplete)
+    {
+        bodyComplete = false;
+        m_phase = phase;
+        m_next = Next::Fail;
+        m_headEnded = false;
+        m_rawHeaders.clear();
+
+        const auto timeouts = FetchSettings::CurrentTimeouts();
+        curl_easy_reset(m_curl);
+        const std::string url = FetchAddress::ToUrl(parts);
+        curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+        curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headers);
+        // No proxy at all, none from http_proxy and friends either.
+        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
+        curl_easy_setopt(m_curl, CURLOPT_NOPROXY, "*");
+        curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(timeouts.connect.count()));
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytes);
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME,
+                         static_cast<long>(timeouts.lowSpeedTime.count()));
+        if (m_pageMode) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+            if (left.count() <= 0)
+                return Next::Fail;
+            curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+        }
+        // Certificates and host names are checked (libcurl's defaults);
+        // only tests name another authority to trust.
+        const std::string caFile = FetchSettings::CaFileForTests();
+        if (!caFile.empty())
+            curl_easy_setopt(m_curl, CURLOPT_CAINFO, caFile.c_str());
+        if (credentials) {
+            // Basic only: the 401 has been seen already, and a second
+            // probe for the scheme would cost one more round trip.
+            curl_easy_setopt(m_curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+            curl_easy_setopt(m_curl, CURLOPT_USERNAME, credentials->user.c_str());
+            curl_easy_setopt(m_curl, CURLOPT_PASSWORD, credentials->password.c_str());
+        }
+        curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
+        curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &Session::OnBody);
+        curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, this);
+
+        const CURLcode result = curl_easy_perform(m_curl);
+        if (!m_headEnded)
+            return Next::Fail;
+        if (m_next == Next::Body)
+            bodyComplete = result == CURLE_OK || m_sink.HadEnough();
+        return m_next;
+    }
+
+private:
+    static std::size_t OnHeader(char* data, std::size_t, std::size_t size, void* self)
+    {
+        return static_cast<Session*>(self)->Header(data, size);
+    }
+    static std::size_t OnBody(char* data, std::size_t, std::size_t size, void* self)
+    {
+        auto* session = static_cast<Session*>(self);
+        if (session->m_next != Next::Body)
+            return CURL_WRITEFUNC_ERROR;
+        return session->m_sink.Feed(data, size) ? size : CURL_WRITEFUNC_ERROR;
+    }
+
+    std::size_t Header(const char* data, std::size_t size)
+    {
+        const std::string line(data, size);
+        if (line.rfind("HTTP/", 0) == 0)
+            m_rawHeaders.clear(); // a new head (after an interim 1xx answer)
+        m_rawHeaders += line;
+        if (line != "\r\n" && line != "\n")
+            return size;
+        long status = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 100 && status < 200)
+            return size;
+        m_headEnded = true;
+        const bool redirect = status == 301 || status == 302 || status == 303;
+        switch (m_phase) {
+        case Phase::First:
+            m_next = status == 401 ? Next::Credentials : redirect ? Next::Redirect : Next::Body;
+            break;
+        case Phase::AfterCredentials:
+            m_next = redirect ? Next::Redirect : Next::Body;
+            break;
+        case Phase::AfterRedirect:
+            m_next = status == 200 ? Next::Body : Next::Fail;
+            break;
+        }
+        if (m_next != Next::Body)
+            return CURL_WRITEFUNC_ERROR; // this answer's body is of no use: stop reading
+        curl_off_t length = -1;
+        curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        m_sink.Begin(static_cast<std::int64_t>(length));
+        return size;
+    }
+
+    CURL* m_curl = nullptr;
+    curl_slist* m_headers = nullptr;
+    bool m_pageMode;
+    BodySink& m_sink;
+    Clock::time_point m_deadline;
+    Phase m_phase = Phase::First;
+    Next m_next = Next::Fail;
+    bool m_headEnded = false;
+    std::string m_rawHeaders;
+};
+
+// The request stage shared by both workers, redirect and 401 included.
+// True when a body went to the sink and arrived whole.
+bool RunRequest(const std::string& address, Session& session)
+{
+    const std::string full = FetchAddress::Canonicalize(FetchAddress::FullAddress(address));
+    const auto parts = FetchAddress::Split(full);
+    if (!parts)
+        return false;
+    bool complete = false;
+    Next next = session.Perform(*parts, Phase::First, std::nullopt, complete);
+    if (next == Next::Credentials) {
+        std::optional<CredentialsPrompt::Credentials> credentials;
+        if (auto prompt = FetchSettings::GetCredentialsPrompt())
+            credentials = prompt->Ask(full, session.RawHeaders());
+        next = session.Perform(*parts, Phase::AfterCredentials, credentials, complete);
+    }
+    if (next == Next::Redirect) {
+        const auto location = ResponseHeaders::FindLocation(session.RawHeaders());
+        if (!location)
+            return false;
+        const auto target = FetchAddress::Split(FetchAddress::Resolve(*parts, *location));
+        if (!target)
+            return false;
+        // The credentials stay with the server that asked for them.
+        next = session.Perform(*target, Phase::AfterRedirect, std::nullopt, complete);
+    }
+    return next == Next::Body && complete;
+}
+
+void Finish(FetchJob& job)
+{
+    // Setting the flag is the last touch of the job: the caller may free it
+    // right after. The waiter is shared, so waking it is still safe.
+    const std::shared_ptr<FetchWaiter> waiter = job.waiter;
+    job.done->store(true, std::memory_order_release);
+    if (waiter)
+        waiter->Wake();
+}
+
+void ReportNoSession()
+{
+    UserMessage::Show("Cannot open internet connection.", UserMessage::Icon::Stop);
+}
+
+class PageSink : public BodySink
+{
+public:
+    explicit PageSink(std::list<std::string>& lines) : m_splitter(lines) {}
+    void Begin(std::int64_t) override {}
+    bool Feed(const char* bytes, std::size_t size) override
+    {
+        const auto room = FetchSettings::kPageSizeCap - m_read;
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
+        m_splitter.Feed(bytes, take);
+        m_read += take;
+        m_full = m_read >= FetchSettings::kPageSizeCap;
+        return !m_full;
+    }
+    bool HadEnough() const override { return m_full; }
+    void End() { m_splitter.Finish(); }
+
+private:
+    PieceSplitter m_splitter;
+    std::uint64_t m_read = 0;
+    bool m_full = false;
+};
+
+class DownloadSink : public BodySink
+{
+public:
+    DownloadSink(const std::string& path, FetchProgress* progress)
+        : m_path(path), m_progress(progress)
+    {
+    }
+    ~DownloadSink() override
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    DownloadSink(const DownloadSink&) = delete;
+    DownloadSink& operator=(const DownloadSink&) = delete;
+
+    void Begin(std::int64_t announced) override
+    {
+        m_announced = announced;
+        if (!m_file)
+            m_file = std::fopen(m_path.c_str(), "wb");
+        if (!m_file)
+            m_failed = true;
+    }
+    bool Feed(const char* bytes, std::size_t size) override
+    {
+        while (size > 0 && !m_failed) {
+            const auto take = std::min(size, kDownloadBlock - m_block.size());
+            m_block.append(bytes, take);
+            bytes += take;
+            size -= take;
+            if (m_block.size() == kDownloadBlock)
+                Block();
+        }
+        return !m_failed;
+    }
+    // Keeps the file only after a whole body that was no HTML page and not empty.
+    void End(bool complete)
+    {
+        if (complete && !m_failed)
+            Block(); // the short last read, possibly of 0 bytes
+        if (m_received == 0)
+            m_failed = true;
+        if (m_file && std::fclose(m_file) != 0)
+            m_failed = true;
+        m_file = nullptr;
+        if (m_failed || !complete)
+            std::remove(m_path.c_str());
+    }
+
+private:
+    void Block()
+    {
+        if (FetchWorker::IsHtmlBlock(m_block)) {
+            m_failed = true; // an HTML page came instead of the file
+        } else if (!m_block.empty() &&
+                   std::fwrite(m_block.data(), 1, m_block.size(), m_file) != m_block.size()) {
+            m_failed = true;
+        }
+        m_received += m_block.size();
+        m_block.clear();
+        if (m_progress)
+            m_progress->SetProgressText(FetchWorker::ProgressText(m_received, m_announced));
+    }
+
+    std::string m_path;
+    FetchProgress* m_progress;
+    std::FILE* m_file = nullptr;
+    std::string m_block;
+    std::int64_t m_announced = -1;
+    std::uint64_t m_received = 0;
+    bool m_failed = false;
+};
+
+} // namespace
+
+std::string FetchWorker::PageHeaderBlock()
+{
+    return "Accept: text/*\r\n" + kUserAgentLine + "\r\n";
+}
+
+std::string FetchWorker::DownloadHeaderBlock()
+{
+    return kUserAgentLine + "\r\n";
+}
+
+bool FetchWorker::IsHtmlBlock(std::string_view block)
+{
+    const auto nul = block.find('\0');
+    std::string lower(block.substr(0, nul));
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("<html>") != std::string::npos;
+}
+
+std::string FetchWorker::ProgressText(std::uint64_t received, std::int64_t announced)
+{
+    std::string text = "Read " + std::to_string(received);
+    if (announced > 0)
+        text += "/" + std::to_string(announced);
+    return text + " bytes";
+}
+
+void FetchWorker::FetchPageThread(FetchJob& job)
+{
+    try {
+        PageSink sink(job.lines);
+        Session session(true, sink);
+        if (!session.Opened()) {
+            ReportNoSession();
+        } else {
+            // Page mode keeps what it read, also when the transfer failed.
+            RunRequest(job.address, session);
+            sink.End();
+        }
+    } catch (...) {
+        // Out of memory or the like: the caller gets what was stored.
+    }
+    Finish(job);
+}
+
+void FetchWorker::DownloadFileThread(FetchJob& job)
+{
+    try {
+        if (job.progress)
+            job.progress->SetProgressText("Downloading update ..");
+        DownloadSink sink(job.filePath, job.progress);
+        Session session(false, sink);
+        if (!session.Opened()) {
+            ReportNoSession();
+            sink.End(false);
+        } else {
+            const bool complete = RunRequest(job.address, session);
+            sink.End(complete);
+        }
+    } catch (...) {
+        std::remove(job.filePath.c_str());
+    }
+    Finish(job);
+}
