@@ -1,0 +1,36 @@
+#pragma once
+
+#include "monitor/SiteList.h"
+
+#include <string>
+
+// kestrelle.dat: the site list between runs. Plain text, one field per line,
+// CR LF line breaks on every system, no header and no escaping, so a file
+// moves between this program and the Windows one unchanged. Per entry:
+//
+//   URL, Status, Last Check, Text to Search For,
+//   "BEGIN RESPONSE", the page text over as many lines as it has,
+//   "END RESPONSE", Email Address.
+//
+// Neither operation throws; each reports on standard error what went wrong.
+class DataFile
+{
+public:
+    // Appends the file's entries to `list`, each with mark 0. A missing file
+    // is no error and leaves the list as it is. False when the file is there
+    // but cannot be opened or read; the entries read before stay.
+    static bool LoadSites(SiteList& list, const std::string& path);
+
+    // Rewrites the file from the whole list. Entries whose URL has fewer
+    // than two characters are left out. The old file is replaced only by a
+    // complete new one: on any failure it stays as it was, one line goes to
+    // standard error and the result is false. Saves never overlap, from any
+    // list to any path.
+    static bool SaveSites(const SiteList& list, const std::string& path);
+
+    // "kestrelle.dat" beside the executable.
+    static std::string DefaultPath();
+
+    // The reader's line buffer: a longer line arrives in pieces this long.
+    static constexpr std::size_t kPieceLength = 24999;
+};
