@@ -50,7 +50,11 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
 
 std::string CPageFetcher::GetText() const
 {
+    std::size_t size = 0;
+    for (const auto& piece : *m_pLines)
+        size += piece.size();
     std::string text;
+    text.reserve(size);
     for (const auto& piece : *m_pLines)
         text += piece;
     return text;
