@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::string_view kBeginResponse = "BEGIN RESPONSE";
 constexpr std::string_view kEndResponse = "END RESPONSE";
-constexpr std::size_t kIoBufferSize = 512 * 1024;
+constexpr std::size_t kIoBufferSize = 256 * 1024;
 
 // Text is UTF-8 in this build: the URL and e-mail length rules count
 // characters as the user sees them, not bytes.
@@ -104,6 +104,17 @@ public:
         }
     }
 
+    // How many bytes are buffered before the next line that starts with
+    // the end marker, 0 when none is buffered. A hint for reserving room
+    // for a response: growing a 100 KB string step by step would touch its
+    // memory several times over.
+    std::size_t BufferedBytesBeforeEndMarker() const
+    {
+        const std::string_view buffered(m_buffer.get() + m_pos, m_len - m_pos);
+        const std::size_t at = buffered.find("\nEND RESPONSE");
+        return at == std::string_view::npos ? 0 : at;
+    }
+
     // A whole line, however long: the pieces of one line are one field.
     Piece ReadLine(std::string& out)
     {
@@ -156,6 +167,7 @@ private:
 void ReadResponse(LineReader& in, std::string& out)
 {
     bool lineEnded = false;
+    out.reserve(in.BufferedBytesBeforeEndMarker());
     while (!in.AtEnd()) {
         const std::size_t before = out.size();
         if (lineEnded)

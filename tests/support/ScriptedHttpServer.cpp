@@ -162,13 +162,14 @@ std::size_t ScriptedHttpServer::RequestCount() const
 bool ScriptedHttpServer::WaitForConnections(std::size_t count, Millis timeout) const
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_connections.size() >= count; });
+    return m_changed.wait_for(lock, timeout, [&] { return m_finished >= count; });
 }
 
 void ScriptedHttpServer::ClearRequests()
 {
     std::lock_guard lock(m_mutex);
     m_connections.clear();
+    m_finished = 0;
 }
 
 std::string ScriptedHttpServer::Response(int status, const std::string& reason,
@@ -316,20 +317,29 @@ void ScriptedHttpServer::Serve(int fd)
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-    if (ReadRequest(fd, connection.request)) {
-        connection.path = RequestTarget(connection.request);
+    std::size_t index;
+    const bool received = ReadRequest(fd, connection.request);
+    connection.path = RequestTarget(connection.request);
+    {
+        std::lock_guard lock(m_mutex);
+        index = m_connections.size();
+        m_connections.push_back(connection);
+    }
+    std::uint64_t sent = 0;
+    if (received) {
         const Script script = Answer(connection.path, connection.request);
         bool open = true;
         for (const auto& step : script.steps) {
-            open = SendAll(fd, step.bytes, connection.bytesSent) &&
+            open = SendAll(fd, step.bytes, sent) &&
                    (step.pauseAfter.count() == 0 || PauseFor(step.pauseAfter));
             if (!open)
                 break;
         }
         while (open && script.endless) {
-            open = SendAll(fd, script.endlessChunk, connection.bytesSent) &&
+            open = SendAll(fd, script.endlessChunk, sent) &&
                    (script.endlessPause.count() == 0 || PauseFor(script.endlessPause));
         }
+        connection.answered = std::chrono::steady_clock::now();
         if (script.reset) {
             linger hard{1, 0};
             setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
@@ -348,10 +358,17 @@ void ScriptedHttpServer::Serve(int fd)
         }
     }
     close(fd);
-    connection.closed = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(m_mutex);
-        m_connections.push_back(std::move(connection));
+        // ClearRequests may have emptied the list meanwhile.
+        if (index < m_connections.size() && m_connections[index].accepted == connection.accepted) {
+            Connection& stored = m_connections[index];
+            stored.bytesSent = sent;
+            stored.answered = connection.answered;
+            stored.closed = std::chrono::steady_clock::now();
+            stored.finished = true;
+        }
+        ++m_finished;
     }
     m_changed.notify_all();
 }

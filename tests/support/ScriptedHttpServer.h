@@ -56,7 +56,11 @@ public:
         std::string request; // raw bytes, request line to the blank line (and any body)
         std::string path;    // target of the request line, query included
         std::chrono::steady_clock::time_point accepted;
-        std::chrono::steady_clock::time_point closed;
+        // The last byte of the answer was sent (before the close, so before
+        // the client can have seen the end of the answer).
+        std::chrono::steady_clock::time_point answered;
+        std::chrono::steady_clock::time_point closed; // zero while still open
+        bool finished = false;
         std::uint64_t bytesSent = 0;
     };
 
@@ -81,11 +85,13 @@ public:
     void SetDefault(Handler handler);
     void Clear(const std::string& path);
 
-    // Raw request bytes of every finished request, in order of arrival.
+    // Raw bytes of every request received so far, in order of arrival. A
+    // request counts as soon as it has been read, before it is answered, so
+    // a client that got its answer always finds its request here.
     std::vector<std::string> Requests() const;
-    std::vector<Connection> Connections() const; // finished connections only
+    std::vector<Connection> Connections() const;
     std::size_t RequestCount() const;
-    // Waits until `count` connections are finished or the time is up.
+    // Waits until `count` connections are closed or the time is up.
     bool WaitForConnections(std::size_t count, Millis timeout) const;
     void ClearRequests();
 
@@ -115,6 +121,7 @@ private:
     std::map<std::string, std::size_t> m_served;            // requests taken per path
     Handler m_default;
     std::vector<Connection> m_connections;
+    std::size_t m_finished = 0;
     struct Worker
     {
         std::thread thread;

@@ -8,7 +8,8 @@
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrelle-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kestrelle-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary directory");
     m_path = pattern;

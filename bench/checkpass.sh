@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# One check pass over 1,000 sites against a stock nginx on the loopback,
+# serving a 10 KB page: `kestrelle-check --save` beside one curl process that
+# fetches the same 1,000 addresses over HTTP/1.0, in the same run. Prints the
+# median wall time of each over a few rounds, their ratio and the peak memory.
+#
+#   bash bench/checkpass.sh [ROUNDS]        (default 5)
+#
+# KESTRELLE_CHECK names the checker (default: the dev build's, built if needed).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+ROUNDS=${1:-5}
+SITES=1000
+CHECKER=${KESTRELLE_CHECK:-build/dev/src/app/kestrelle-check}
+if [[ -z "${KESTRELLE_CHECK:-}" ]]; then
+    cmake --preset dev >/dev/null
+    cmake --build --preset dev --target kestrelle-check >/dev/null
+fi
+
+work=$(mktemp -d /tmp/kestrelle-bench-XXXXXX)
+# nginx started by root serves as "nobody", which must be able to read the page.
+chmod 755 "$work"
+nginx_pid=
+cleanup() {
+    [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/www" "$work/logs"
+# Exactly 10 KB, the text the sites look for near its end.
+/usr/bin/python3 - "$work/www/page.html" <<'PY'
+import sys
+tail = "<p>Kestrelle bench marker</p></body></html>\n"
+head = "<html><head><title>bench</title></head><body>\n"
+line = "<p>" + "a healthy page line " * 4 + "</p>\n"
+body = head
+while len(body) + len(line) + len(tail) <= 10240:
+    body += line
+body += "x" * (10240 - len(body) - len(tail)) + tail
+open(sys.argv[1], "w").write(body)
+PY
+
+cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work/tmp;
+    proxy_temp_path $work/tmp;
+    fastcgi_temp_path $work/tmp;
+    uwsgi_temp_path $work/tmp;
+    scgi_temp_path $work/tmp;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/www;
+    }
+}
+CONF
+/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
+nginx_pid=$!
+for _ in $(seq 1 50); do
+    curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
+    sleep 0.1
+done
+
+# The site list, written the way the program writes it, and curl's list.
+for i in $(seq 1 "$SITES"); do
+    url="http://127.0.0.1:$port/page.html?site=$i"
+    printf '%s\r\n-\r\n-\r\nKestrelle bench marker\r\nBEGIN RESPONSE\r\nEND RESPONSE\r\n\r\n' "$url" >>"$work/sites.dat"
+    printf 'url = "%s"\noutput = "/dev/null"\n' "$url" >>"$work/curl.cfg"
+done
+cp "$work/sites.dat" "$work/fresh.dat"
+
+# "seconds peak-KB" of one command, from GNU time.
+measure() {
+    /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
+        local rc=$?
+        # The checker answers 2 when a site is down: none may be here.
+        echo "command failed ($rc): $*" >&2
+        cat "$work/stderr.txt" >&2
+        exit 1
+    }
+    cat "$work/time.txt"
+}
+
+measure curl --http1.0 -s --noproxy '*' -K "$work/curl.cfg" >/dev/null # warm-up
+
+kc_times=() curl_times=() kc_mem=0 curl_mem=0
+for r in $(seq 1 "$ROUNDS"); do
+    cp "$work/fresh.dat" "$work/sites.dat"
+    read -r t m < <(measure "$CHECKER" --save "$work/sites.dat")
+    kc_times+=("$t"); ((m > kc_mem)) && kc_mem=$m
+    read -r t m < <(measure curl --http1.0 -s --noproxy '*' -K "$work/curl.cfg")
+    curl_times+=("$t"); ((m > curl_mem)) && curl_mem=$m
+done
+saved=$(grep -c '^OK' "$work/sites.dat" || true)
+[[ "$saved" == "$SITES" ]] || { echo "the saved list holds $saved OK sites, not $SITES" >&2; exit 1; }
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+kc=$(median "${kc_times[@]}")
+cu=$(median "${curl_times[@]}")
+echo "sites: $SITES, page: $(stat -c %s "$work/www/page.html") bytes, rounds: $ROUNDS"
+echo "kestrelle-check --save: ${kc} s (rounds: ${kc_times[*]}), peak ${kc_mem} KB"
+echo "curl --http1.0:         ${cu} s (rounds: ${curl_times[*]}), peak ${curl_mem} KB"
+awk -v a="$kc" -v b="$cu" 'BEGIN { printf "ratio: %.2f (aim: 1.30 or less)\n", (b > 0 ? a / b : 0) }'

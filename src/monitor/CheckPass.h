@@ -1,0 +1,80 @@
+#pragma once
+
+#include "monitor/AlertSink.h"
+#include "monitor/PassGate.h"
+
+#include <string>
+
+class SiteList;
+
+// One check pass over a site list: each row in turn is marked "CHECKING",
+// its page fetched, its search text looked for, and the outcome written into
+// the row; a site whose text is missing goes to the alert sink. At the end the
+// list is saved to the data file.
+//
+// The desktop program and the command-line checker each make one CheckPass
+// over their list. All passes of a process go through one gate, so at most
+// one runs at a time and requests made meanwhile become one more pass.
+class CheckPass
+{
+public:
+    static constexpr const char* kChecking = "CHECKING";
+    static constexpr const char* kOk = "OK";
+    static constexpr const char* kError = "ERROR";
+
+    // What the pass tells about each row whose check has ended.
+    struct RowResult
+    {
+        int row = 0; // where the outcome was written
+        std::string url;
+        std::string siteName;
+        std::string status;      // kOk or kError
+        std::string balloonText; // empty for kOk
+        bool firstFailure = false;
+    };
+
+    // Told as the pass goes, on the pass's thread. Not owned.
+    struct Observer
+    {
+        virtual ~Observer() = default;
+        virtual void RowChecked(const RowResult& result) = 0;
+        // After the save; `saved` is false when a save was due and failed.
+        virtual void PassEnded(bool saved) { (void)saved; }
+    };
+
+    // The gate shared by every pass of the process.
+    static PassGate& ProcessGate();
+
+    // An empty `dataFilePath` makes passes that save nothing (the checker
+    // without --save). The list, the sink and the gate must outlive the
+    // object.
+    CheckPass(SiteList& list, std::string dataFilePath, AlertSink& alerts,
+              PassGate& gate = ProcessGate());
+
+    void SetObserver(Observer* observer) { m_observer = observer; }
+
+    // Runs a pass, and the one owed to requests made while it ran. When a
+    // pass is running already, the request is remembered and the call
+    // returns false at once. Nothing is thrown.
+    bool CheckSites();
+
+    // The short name of a site for messages: the address up to the slash that
+    // begins its path, with every "http://", "HTTP://", "https://",
+    // "HTTPS://", "www." and "WWW." removed.
+    static std::string SiteName(const std::string& url);
+
+    // The case-sensitive byte test; an empty search text is always found.
+    static bool Found(const std::string& pageText, const std::string& searchText);
+
+    static std::string BalloonText(const std::string& searchText, const std::string& url);
+    static std::string BalloonTitle(const std::string& url);
+
+private:
+    void RunPass();
+
+    SiteList& m_list;
+    std::string m_dataFilePath;
+    AlertSink& m_alerts;
+    PassGate& m_gate;
+    Observer* m_observer = nullptr;
+};

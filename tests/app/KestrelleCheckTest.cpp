@@ -1,0 +1,234 @@
+// kestrelle-check run as a real process against a loopback server.
+
+#include "ChildProcess.h"
+
+#include "monitor/DataFile.h"
+#include "monitor/SiteList.h"
+#include "support/ScriptedHttpServer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+const std::string kChecker = KESTRELLE_CHECK_EXE;
+
+struct Site
+{
+    std::string url, searchText, status = "-";
+};
+
+void WriteList(const std::string& path, const std::vector<Site>& sites)
+{
+    SiteList list;
+    for (const Site& s : sites) {
+        SiteEntry e;
+        e.field(SiteEntry::Url) = s.url;
+        e.field(SiteEntry::Status) = s.status;
+        e.field(SiteEntry::LastCheck) = "-";
+        e.field(SiteEntry::SearchText) = s.searchText;
+        e.field(SiteEntry::LastResponse) = "-";
+        list.Append(e);
+    }
+    ASSERT_TRUE(DataFile::SaveSites(list, path));
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t lf; (lf = text.find('\n', from)) != std::string::npos; from = lf + 1)
+        lines.push_back(text.substr(from, lf - from));
+    if (from < text.size())
+        lines.push_back(text.substr(from) + "<no line feed>");
+    return lines;
+}
+
+class KestrelleCheck : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        server.SetResponse("/up", ScriptedHttpServer::Response(200, "OK", {}, "<b>Open</b>"));
+        server.SetResponse("/down", ScriptedHttpServer::Response(503, "Busy", {}, "later"));
+        name = "127.0.0.1:" + std::to_string(server.port());
+    }
+
+    ScriptedHttpServer server;
+    TempDir dir;
+    std::string path = dir.file("sites.dat");
+    std::string name;
+};
+
+TEST_F(KestrelleCheck, PrintsOneLinePerSiteThenTheSummary)
+{
+    WriteList(path, {{server.url("/up"), "Open"}, {server.url("/down"), "Open"}});
+    const auto run = ChildProcess::Run(kChecker, {path});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(Lines(run.out), (std::vector<std::string>{
+                                  "OK\t" + name + "\t" + server.url("/up"),
+                                  "ERROR\t" + name + "\t" + server.url("/down") +
+                                      "\tKestrelle was unable to find the text \"Open\" on " + name,
+                                  "Sites: 2, OK: 1, ERROR: 1",
+                              }));
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(KestrelleCheck, ExitStatusIsTheWorstOutcome)
+{
+    const struct
+    {
+        const char* name;
+        std::vector<Site> sites;
+        int status;
+        std::string summary;
+    } cases[] = {
+        {"empty list", {}, 0, "Sites: 0, OK: 0, ERROR: 0"},
+        {"all OK",
+         {{server.url("/up"), "Open"}, {server.url("/down"), ""}},
+         0,
+         "Sites: 2, OK: 2, ERROR: 0"},
+        {"one down",
+         {{server.url("/up"), "Open"}, {"http://127.0.0.1:1/", "Open"}},
+         2,
+         "Sites: 2, OK: 1, ERROR: 1"},
+        {"case matters", {{server.url("/up"), "open"}}, 2, "Sites: 1, OK: 0, ERROR: 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteList(path, c.sites);
+        const auto run = ChildProcess::Run(kChecker, {path});
+        EXPECT_EQ(run.exitStatus, c.status);
+        const auto lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), c.sites.size() + 1);
+        EXPECT_EQ(lines.back(), c.summary);
+    }
+}
+
+TEST_F(KestrelleCheck, SavesOnlyWhenAsked)
+{
+    WriteList(path, {{server.url("/up"), "Open"}, {server.url("/down"), "Open"}});
+    const std::string before = TempDir::ReadFile(path);
+
+    auto run = ChildProcess::Run(kChecker, {path});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(TempDir::ReadFile(path), before);
+
+    run = ChildProcess::Run(kChecker, {"--save", path});
+    EXPECT_EQ(run.exitStatus, 2);
+    SiteList saved;
+    ASSERT_TRUE(DataFile::LoadSites(saved, path));
+    ASSERT_EQ(saved.RowCount(), 2);
+    EXPECT_EQ(saved.Text(0, SiteEntry::Status), "OK");
+    EXPECT_EQ(saved.Text(0, SiteEntry::LastResponse), "<b>Open</b>");
+    EXPECT_NE(saved.Text(0, SiteEntry::LastCheck), "-");
+    EXPECT_EQ(saved.Text(1, SiteEntry::Status), "ERROR");
+    EXPECT_EQ(saved.Text(1, SiteEntry::LastResponse), "later");
+
+    // The saved ERROR is what the next run starts from; the site is back.
+    server.SetResponse("/down", ScriptedHttpServer::Response(200, "OK", {}, "Open again"));
+    run = ChildProcess::Run(kChecker, {path, "--save"});
+    EXPECT_EQ(run.exitStatus, 0);
+    SiteList again;
+    ASSERT_TRUE(DataFile::LoadSites(again, path));
+    EXPECT_EQ(again.Text(1, SiteEntry::Status), "OK");
+}
+
+TEST_F(KestrelleCheck, WrongCommandLinesAndUnreadableFilesExitWith3)
+{
+    WriteList(path, {{server.url("/up"), "Open"}});
+    const std::string before = TempDir::ReadFile(path);
+    const struct
+    {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--bogus", path},
+         "kestrelle-check: unknown option '--bogus' (try kestrelle-check --help)"},
+        {{path, path}, "kestrelle-check: only one FILE can be checked"},
+        {{dir.file("missing.dat")}, "kestrelle-check: cannot read " + dir.file("missing.dat")},
+        {{"--save", dir.file("missing.dat")},
+         "kestrelle-check: cannot read " + dir.file("missing.dat")},
+        {{dir.path()}, "Kestrelle: cannot read the site list " + dir.path()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const auto run = ChildProcess::Run(kChecker, c.args);
+        EXPECT_EQ(run.exitStatus, 3);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.back(), '\n');
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "more than one line";
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.dat")));
+    EXPECT_EQ(TempDir::ReadFile(path), before);
+    EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(KestrelleCheck, HelpPrintsTheUsage)
+{
+    const auto run = ChildProcess::Run(kChecker, {"--help"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out.rfind("Usage: kestrelle-check [--save] [FILE]\n", 0), 0u);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST_F(KestrelleCheck, WithoutFileChecksTheListBesideTheExecutable)
+{
+    // A copy of the program in a folder of its own, so its default list is
+    // a temporary file and never one of the build's.
+    const std::string copy = dir.file("kestrelle-check");
+    std::filesystem::copy_file(kChecker, copy);
+    const std::string beside = dir.file("kestrelle.dat");
+
+    auto run = ChildProcess::Run(copy, {});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, "Sites: 0, OK: 0, ERROR: 0\n");
+    EXPECT_FALSE(std::filesystem::exists(beside));
+
+    WriteList(beside, {{server.url("/up"), "Open"}});
+    run = ChildProcess::Run(copy, {"--save"});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(Lines(run.out).size(), 2u);
+    SiteList saved;
+    ASSERT_TRUE(DataFile::LoadSites(saved, beside));
+    EXPECT_EQ(saved.Text(0, SiteEntry::Status), "OK");
+}
+
+TEST_F(KestrelleCheck, EachLineAppearsAsSoonAsItsSiteIsChecked)
+{
+    // The second site answers only once the test has read the first line
+    // from the pipe: a checker that held its output back until the end would
+    // never get that answer in time.
+    std::mutex m;
+    std::condition_variable cv;
+    bool firstLineRead = false;
+    bool answeredInTime = false;
+    server.SetHandler("/second", [&](const std::string&) {
+        std::unique_lock lock(m);
+        answeredInTime = cv.wait_for(lock, std::chrono::seconds(20), [&] { return firstLineRead; });
+        return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(200, "OK", {}, "Open"));
+    });
+    WriteList(path, {{server.url("/up"), "Open"}, {server.url("/second"), "Open"}});
+
+    ChildProcess child(kChecker, {path});
+    std::string line;
+    ASSERT_TRUE(child.ReadLine(line));
+    EXPECT_EQ(line, "OK\t" + name + "\t" + server.url("/up"));
+    {
+        std::lock_guard lock(m);
+        firstLineRead = true;
+        cv.notify_all();
+    }
+    const auto rest = child.Finish();
+    EXPECT_EQ(rest.exitStatus, 0);
+    EXPECT_TRUE(answeredInTime);
+    EXPECT_EQ(Lines(rest.out).size(), 2u);
+}
+
+} // namespace

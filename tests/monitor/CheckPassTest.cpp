@@ -1,0 +1,431 @@
+#include "monitor/CheckPass.h"
+
+#include "monitor/DataFile.h"
+#include "monitor/SiteList.h"
+#include "platform/Clock.h"
+#include "platform/TimeText.h"
+#include "support/ScriptedHttpServer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Nothing listens on port 1 of the loopback: a connection is refused at once.
+const char* const kDeadUrl = "http://127.0.0.1:1/";
+
+SiteEntry Site(const std::string& url, const std::string& searchText,
+               const std::string& status = "-")
+{
+    SiteEntry e;
+    e.field(SiteEntry::Url) = url;
+    e.field(SiteEntry::Status) = status;
+    e.field(SiteEntry::LastCheck) = "-";
+    e.field(SiteEntry::SearchText) = searchText;
+    e.field(SiteEntry::LastResponse) = "-";
+    return e;
+}
+
+std::string Page(const std::string& body)
+{
+    return ScriptedHttpServer::Response(200, "OK", {"Content-Type: text/html"}, body);
+}
+
+struct Alert
+{
+    int row;
+    std::string text, title;
+    bool firstFailure;
+};
+
+class RecordingAlerts : public AlertSink
+{
+public:
+    void RaiseAlerts(int row, const std::string& text, const std::string& title,
+                     bool firstFailure) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_alerts.push_back({row, text, title, firstFailure});
+    }
+    std::vector<Alert> Take()
+    {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_alerts, {});
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Alert> m_alerts;
+};
+
+class RecordingObserver : public CheckPass::Observer
+{
+public:
+    std::function<void(const CheckPass::RowResult&)> onRow;
+    std::vector<CheckPass::RowResult> rows;
+    std::vector<bool> passes; // saved, per pass
+
+    void RowChecked(const CheckPass::RowResult& r) override
+    {
+        rows.push_back(r);
+        if (onRow)
+            onRow(r);
+    }
+    void PassEnded(bool saved) override { passes.push_back(saved); }
+};
+
+class CheckPassTest : public ::testing::Test
+{
+protected:
+    void TearDown() override { Clock::SetFixedForTests(0); }
+
+    ScriptedHttpServer server;
+    SiteList list;
+    RecordingAlerts alerts;
+    RecordingObserver observer;
+    PassGate gate; // each test its own, so one test's failure cannot block the next
+};
+
+TEST(CheckPassSiteName, CutsThePathAndRemovesSchemesAndWww)
+{
+    const struct
+    {
+        const char* url;
+        const char* name;
+    } cases[] = {
+        {"https://www.shop.test/a/b.html", "shop.test"},
+        {"http://mywww.site.test", "mysite.test"},
+        {"HTTP://WWW.SHOP.TEST", "SHOP.TEST"},
+        {"www.shop.test/x", "shop.test"},
+        {"http://shop.test:8080/status", "shop.test:8080"},
+        {"shop.test", "shop.test"},
+        {"Http://Www.shop.test/", "Http://Www.shop.test"}, // mixed case is not removed
+        {"/local/path", "/local"},                         // a leading slash is kept
+        {"file:///x/y", "file:///x"}, // slashes after a colon or a slash are copied
+        {"ftp://www.a.test/x", "ftp://a.test"},
+        {"http://https://www.x.test/", "x.test"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckPass::SiteName(c.url), c.name) << c.url;
+}
+
+TEST(CheckPassSiteName, BalloonTextAndTitle)
+{
+    EXPECT_EQ(CheckPass::BalloonText("Welcome", "https://www.shop.test/a/b.html"),
+              "Kestrelle was unable to find the text \"Welcome\" on shop.test");
+    EXPECT_EQ(CheckPass::BalloonTitle("https://www.shop.test/a/b.html"), "shop.test may be down");
+    EXPECT_EQ(CheckPass::BalloonText("", "x.test"),
+              "Kestrelle was unable to find the text \"\" on x.test");
+    EXPECT_EQ(CheckPass::BalloonText("say \"hi\"", "x.test"),
+              "Kestrelle was unable to find the text \"say \"hi\"\" on x.test");
+}
+
+TEST_F(CheckPassTest, FindsTheTextCaseSensitivelyAnywhereInThePage)
+{
+    // A page longer than one fetch piece, with the text across the cut, must
+    // still be found: the test runs on the whole joined text.
+    const std::string longPage = std::string(1020, 'x') + "Welcome" + std::string(3000, 'y');
+    server.SetResponse("/welcome", Page("<p>welcome home</p>"));
+    server.SetResponse("/Welcome", Page("<p>Welcome home</p>"));
+    server.SetResponse("/long", Page(longPage));
+    server.SetResponse("/crlf", Page("line one\r\nline two\r\n"));
+    server.SetResponse("/404", ScriptedHttpServer::Response(404, "Not Found", {}, "Welcome"));
+    const struct
+    {
+        std::string url, searchText, status;
+    } cases[] = {
+        {server.url("/welcome"), "Welcome", "ERROR"},
+        {server.url("/welcome"), "welcome", "OK"},
+        {server.url("/Welcome"), "Welcome", "OK"},
+        {server.url("/long"), "Welcome", "OK"},
+        {server.url("/long"), "Welcomey", "OK"},
+        {server.url("/crlf"), "one\nline", "OK"}, // the page text holds no CR
+        {server.url("/crlf"), "one\r\nline", "ERROR"},
+        {server.url("/404"), "Welcome", "OK"}, // an error page is a page like any other
+        {server.url("/welcome"), "", "OK"},
+        {kDeadUrl, "", "OK"}, // nothing fetched, and an empty text is still found
+        {kDeadUrl, "x", "ERROR"},
+    };
+    for (const auto& c : cases)
+        list.Append(Site(c.url, c.searchText));
+    CheckPass pass(list, "", alerts, gate);
+    pass.CheckSites();
+    int row = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(list.Text(row, SiteEntry::Status), c.status) << c.url << " / " << c.searchText;
+        EXPECT_EQ(list.Mark(row), c.status == "OK" ? 0 : SiteEntry::kErrorMark) << row;
+        ++row;
+    }
+}
+
+TEST_F(CheckPassTest, WritesStatusTimeAndThePageIntoTheRow)
+{
+    const std::time_t fixed = 1700000000;
+    Clock::SetFixedForTests(fixed);
+    server.SetResponse("/up", Page("<h1>Shop open</h1>\r\nsecond line\r\n"));
+    server.SetResponse("/down", Page("<h1>Maintenance</h1>"));
+    list.Append(Site(server.url("/up"), "Shop open", "ERROR"));
+    list.SetMark(0, SiteEntry::kErrorMark);
+    list.Append(Site(server.url("/down"), "Shop open", "OK"));
+    list.Append(Site(kDeadUrl, "Shop open"));
+    CheckPass pass(list, "", alerts, gate);
+    pass.SetObserver(&observer);
+    EXPECT_TRUE(pass.CheckSites());
+
+    const std::string stamp = TimeText::Local(fixed);
+    EXPECT_EQ(stamp.size(), 22u); // 11/14/2023 10:13:20 PM, in whatever zone the test runs
+    const std::string name = "127.0.0.1:" + std::to_string(server.port());
+    const struct
+    {
+        std::string status;
+        int mark;
+        std::string response;
+    } expected[] = {
+        {"OK", 0, "<h1>Shop open</h1>\nsecond line\n"},
+        {"ERROR", SiteEntry::kErrorMark, "<h1>Maintenance</h1>"},
+        {"ERROR", SiteEntry::kErrorMark, ""},
+    };
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(list.Text(row, SiteEntry::Status), expected[row].status);
+        EXPECT_EQ(list.Mark(row), expected[row].mark);
+        EXPECT_EQ(list.Text(row, SiteEntry::LastCheck), stamp);
+        EXPECT_EQ(list.Text(row, SiteEntry::LastResponse), expected[row].response);
+        EXPECT_EQ(list.Text(row, SiteEntry::SearchText), "Shop open");
+    }
+
+    const auto raised = alerts.Take();
+    ASSERT_EQ(raised.size(), 2u);
+    EXPECT_EQ(raised[0].row, 1);
+    EXPECT_EQ(raised[0].text, "Kestrelle was unable to find the text \"Shop open\" on " + name);
+    EXPECT_EQ(raised[0].title, name + " may be down");
+    EXPECT_EQ(raised[1].row, 2);
+    EXPECT_EQ(raised[1].title, "127.0.0.1:1 may be down");
+
+    ASSERT_EQ(observer.rows.size(), 3u);
+    EXPECT_EQ(observer.rows[0].status, "OK");
+    EXPECT_EQ(observer.rows[0].balloonText, "");
+    EXPECT_EQ(observer.rows[1].siteName, name);
+    EXPECT_EQ(observer.rows[1].balloonText, raised[0].text);
+    EXPECT_EQ(observer.passes, std::vector<bool>{true});
+}
+
+TEST_F(CheckPassTest, FirstFailureFlagMarksTheStartOfEachOutage)
+{
+    server.SetResponse("/", Page("healthy"));
+    const std::string kUp = "healthy", kDown = "missing";
+    const struct
+    {
+        const char* name;
+        std::string startStatus;
+        std::vector<std::string> searchPerPass;
+        std::vector<bool> flags; // one per failed check, in order
+    } cases[] = {
+        {"fail, fail, fail", "-", {kDown, kDown, kDown}, {true, false, false}},
+        {"error, ok, fail", "ERROR", {kUp, kDown}, {true}},
+        {"fail, ok, fail", "-", {kDown, kUp, kDown}, {true, true}},
+        {"new entry fails", "-", {kDown}, {true}},
+        {"CHECKING left by a save", "CHECKING", {kDown}, {true}},
+        {"ERROR from the last run", "ERROR", {kDown, kDown}, {false, false}},
+        {"OK from the last run", "OK", {kDown}, {true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        list.Clear();
+        list.Append(Site(server.url("/"), "", c.startStatus));
+        CheckPass pass(list, "", alerts, gate);
+        for (const auto& search : c.searchPerPass) {
+            list.SetText(0, SiteEntry::SearchText, search);
+            pass.CheckSites();
+        }
+        std::vector<bool> flags;
+        for (const Alert& a : alerts.Take())
+            flags.push_back(a.firstFailure);
+        EXPECT_EQ(flags, c.flags);
+    }
+}
+
+TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
+{
+    TempDir dir;
+    const std::string path = dir.file("kestrelle.dat");
+    server.SetResponse("/", Page("hello"));
+
+    // An empty list still rewrites the file: it then holds no entries.
+    TempDir::WriteFile(path, "old.test\r\n-\r\n-\r\nx\r\nBEGIN RESPONSE\r\nEND RESPONSE\r\n\r\n");
+    {
+        CheckPass pass(list, path, alerts, gate);
+        pass.SetObserver(&observer);
+        pass.CheckSites();
+        SiteList reread;
+        EXPECT_TRUE(DataFile::LoadSites(reread, path));
+        EXPECT_EQ(reread.RowCount(), 0);
+    }
+
+    list.Append(Site(server.url("/"), "hello"));
+    list.Append(Site(kDeadUrl, "hello"));
+    {
+        CheckPass pass(list, path, alerts, gate);
+        pass.SetObserver(&observer);
+        pass.CheckSites();
+        SiteList reread;
+        ASSERT_TRUE(DataFile::LoadSites(reread, path));
+        ASSERT_EQ(reread.RowCount(), 2);
+        EXPECT_EQ(reread.Text(0, SiteEntry::Status), "OK");
+        EXPECT_EQ(reread.Text(0, SiteEntry::LastResponse), "hello");
+        EXPECT_EQ(reread.Text(0, SiteEntry::LastCheck), list.Text(0, SiteEntry::LastCheck));
+        EXPECT_EQ(reread.Text(1, SiteEntry::Status), "ERROR");
+    }
+
+    // No path: the pass saves nothing and the file stays as it is.
+    const std::string before = TempDir::ReadFile(path);
+    list.SetText(0, SiteEntry::SearchText, "changed");
+    {
+        CheckPass pass(list, "", alerts, gate);
+        pass.SetObserver(&observer);
+        pass.CheckSites();
+    }
+    EXPECT_EQ(TempDir::ReadFile(path), before);
+
+    // A save that cannot be made is told to the observer.
+    {
+        CheckPass pass(list, dir.file("no/such/folder/kestrelle.dat"), alerts, gate);
+        pass.SetObserver(&observer);
+        pass.CheckSites();
+    }
+    EXPECT_EQ(observer.passes, (std::vector<bool>{true, true, true, false}));
+}
+
+TEST_F(CheckPassTest, OnePassAtATimeAndRequestsMeanwhileMakeOneMore)
+{
+    server.SetResponse("/a", Page("a"));
+    server.SetResponse("/b", Page("b"));
+    list.Append(Site(server.url("/a"), "a"));
+    list.Append(Site(server.url("/b"), "b"));
+    CheckPass pass(list, "", alerts, gate);
+    pass.SetObserver(&observer);
+
+    // The first pass is held after its first row while other threads ask,
+    // and it asks itself from inside (as a nested timer tick would).
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = false, release = false;
+    observer.onRow = [&](const CheckPass::RowResult&) {
+        if (observer.rows.size() != 1)
+            return;
+        EXPECT_FALSE(pass.CheckSites());
+        std::unique_lock lock(m);
+        held = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+    };
+    std::thread first([&] { EXPECT_TRUE(pass.CheckSites()); });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return held; });
+    }
+    std::vector<std::thread> askers;
+    for (int i = 0; i < 3; ++i)
+        askers.emplace_back([&] { EXPECT_FALSE(pass.CheckSites()); });
+    for (auto& t : askers)
+        t.join();
+    {
+        std::lock_guard lock(m);
+        release = true;
+        cv.notify_all();
+    }
+    first.join();
+
+    EXPECT_EQ(observer.passes.size(), 2u);
+    EXPECT_EQ(observer.rows.size(), 4u);
+    // The server counts a request once it has closed the connection, which
+    // can be just after the client has its answer.
+    EXPECT_TRUE(server.WaitForConnections(4, std::chrono::seconds(10)));
+    EXPECT_EQ(server.RequestCount(), 4u);
+}
+
+TEST_F(CheckPassTest, RowsRemovedDuringAPassAreNeverWrittenWithAnotherSitesOutcome)
+{
+    server.SetResponse("/0", Page("zero"));
+    server.SetResponse("/1", Page("one"));
+    server.SetResponse("/2", Page("two"));
+    auto fill = [&] {
+        list.Clear();
+        for (const char* n : {"0", "1", "2"})
+            list.Append(Site(server.url(std::string("/") + n), "absent"));
+    };
+    // Runs `change` on the server's thread while row `row`'s fetch waits.
+    auto during = [&](const std::string& path, std::function<void()> change) {
+        server.SetHandler(path, [this, path, change](const std::string&) {
+            change();
+            return ScriptedHttpServer::Bytes(Page(path == "/1" ? "one" : "zero"));
+        });
+    };
+    CheckPass pass(list, "", alerts, gate);
+    pass.SetObserver(&observer);
+
+    // After row 0's check the user removes it: the pass goes on at index 1,
+    // which now holds entry 2, so entry 1 is skipped this time.
+    fill();
+    observer.onRow = [&](const CheckPass::RowResult& r) {
+        if (r.url == server.url("/0"))
+            list.Remove(0);
+    };
+    pass.CheckSites();
+    ASSERT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(list.Text(0, SiteEntry::Status), "-");
+    EXPECT_EQ(list.Text(1, SiteEntry::Status), "ERROR");
+    EXPECT_EQ(list.Text(1, SiteEntry::LastResponse), "two");
+    observer.onRow = nullptr;
+    alerts.Take();
+
+    // Row 0 removed while entry 1 is being fetched: its outcome follows the
+    // entry to index 0, and entry 2 (now at index 1) gets none of it.
+    fill();
+    during("/1", [&] { list.Remove(0); });
+    pass.CheckSites();
+    ASSERT_EQ(list.RowCount(), 2);
+    EXPECT_EQ(list.Text(0, SiteEntry::Status), "ERROR");
+    EXPECT_EQ(list.Text(0, SiteEntry::LastResponse), "one");
+    EXPECT_EQ(list.Text(1, SiteEntry::Status), "-");
+    EXPECT_EQ(list.Text(1, SiteEntry::LastResponse), "-");
+    auto raised = alerts.Take();
+    ASSERT_EQ(raised.size(), 2u); // entry 0, then entry 1 where it now is
+    EXPECT_EQ(raised[0].row, 0);
+    EXPECT_EQ(raised[1].row, 0);
+    server.Clear("/1");
+
+    // Rows sorted the other way round while entry 0 is fetched.
+    fill();
+    during("/0", [&] {
+        list.Sort([](const SiteEntry& l, const SiteEntry& r) {
+            return l.field(SiteEntry::Url) > r.field(SiteEntry::Url);
+        });
+    });
+    pass.CheckSites();
+    EXPECT_EQ(list.Text(2, SiteEntry::Url), server.url("/0"));
+    EXPECT_EQ(list.Text(2, SiteEntry::LastResponse), "zero");
+    alerts.Take();
+
+    // The whole list removed during the first fetch: nothing written, no
+    // alert, and the pass ends.
+    fill();
+    during("/0", [&] { list.Clear(); });
+    observer.rows.clear();
+    pass.CheckSites();
+    EXPECT_EQ(list.RowCount(), 0);
+    EXPECT_TRUE(alerts.Take().empty());
+    EXPECT_TRUE(observer.rows.empty());
+}
+
+} // namespace
