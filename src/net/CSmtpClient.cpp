@@ -261,7 +261,13 @@ bool CSmtpClient::SendOnce()
     if (!SendCommand(*header) || !SendCommand(DotStuffed(m_pszBody.value_or(""))) ||
         !SendCommand("\r\n.\r\n"))
         return false;
-    return ReceiveRecordJudge(store);
+    // With receive time-outs a server that never answers would leave every
+    // judgement resting on an empty store and look like success; a message
+    // counts as accepted only when something came back after it (or the
+    // store is full and cannot take more).
+    const size_t before = store.size();
+    const bool accepted = ReceiveRecordJudge(store);
+    return accepted && (store.size() > before || store.size() >= kReplyStoreSize);
 }
 
 bool CSmtpClient::SendCommand(const std::string& text)

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -113,6 +114,11 @@ TcpSocket::ConnectResult TcpSocket::Connect(const std::string& host, uint16_t po
         }
         madeSocket = true;
         if (ConnectWithin(fd, a->ai_addr, a->ai_addrlen, Millis(g_connectMillis))) {
+            // Line protocols send short pieces back to back (a mail's header,
+            // body and end mark); without this each waits for the peer's
+            // delayed acknowledgement.
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             m_fd = fd;
             break;
         }

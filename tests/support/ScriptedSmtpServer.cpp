@@ -177,26 +177,31 @@ void ScriptedSmtpServer::Serve(int fd)
             if (!takeLine() || !WriteAll(fd, step.text))
                 return;
             break;
-        case Step::Kind::OnData:
+        case Step::Kind::OnData: {
+            // The header block may follow DATA's line at once, so the mark
+            // is looked for in everything not yet taken, and also at the
+            // very start (an empty message right after DATA's CR LF). Each
+            // read is searched from where the last search stopped, so a
+            // large message costs no more than its size.
+            size_t from = 0;
             for (;;) {
-                // The header block may follow DATA's line at once, so the
-                // mark is looked for in everything not yet taken, and also
-                // at the very start (an empty message after DATA's CR LF).
-                const auto end = pending.find("\r\n.\r\n");
-                if (end != std::string::npos) {
-                    pending.erase(0, end + 5);
-                    break;
-                }
                 if (pending.rfind(".\r\n", 0) == 0) {
                     pending.erase(0, 3);
                     break;
                 }
+                const auto end = pending.find("\r\n.\r\n", from);
+                if (end != std::string::npos) {
+                    pending.erase(0, end + 5);
+                    break;
+                }
+                from = pending.size() >= 4 ? pending.size() - 4 : 0;
                 if (!ReadMore(fd, pending))
                     return;
             }
             if (!WriteAll(fd, step.text))
                 return;
             break;
+        }
         case Step::Kind::IgnoreLine:
             if (!takeLine())
                 return;
@@ -230,7 +235,7 @@ bool ScriptedSmtpServer::ReadMore(int fd, std::string& pending)
         }
         if (fds[1].revents != 0)
             return false;
-        char buf[4096];
+        char buf[65536];
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n < 0 && errno == EINTR)
             continue;
