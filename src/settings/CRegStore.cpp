@@ -127,13 +127,17 @@ bool MakeFolder(const QString& path)
 }
 
 // The group for registry path "Software\a\b" is "a/b". Empty when the path
-// does not lie under Software or has an empty part.
+// does not lie under Software, has an empty part or holds a "/".
 std::string GroupOf(const std::string& path)
 {
     const std::string prefix = std::string(CRegStore::kSoftware) + "\\";
     if (path.size() <= prefix.size() || !EqualsFolded(path.substr(0, prefix.size()), prefix))
         return {};
     std::string group = path.substr(prefix.size());
+    // In the registry "/" is a plain character of a key's name; here it
+    // would open a group of its own.
+    if (group.find('/') != std::string::npos)
+        return {};
     for (char& c : group)
         if (c == '\\')
             c = '/';

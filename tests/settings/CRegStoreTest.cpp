@@ -283,9 +283,11 @@ TEST(CRegStore, NamesAndKeysTheStoreCannotHoldAreRefused)
         EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
         EXPECT_EQ(Read(name), "");
     }
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(CRegStore::WriteString("", "bMinimized", "1"));
-    EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+    for (const char* key : {"", "Kestrelle/Sub", "Kestrelle\\", "\\Kestrelle"}) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(CRegStore::WriteString(key, "bMinimized", "1")) << '"' << key << '"';
+        EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+    }
     // A nested key is a group of its own.
     ASSERT_TRUE(CRegStore::WriteString("Kestrelle\\Sub", "bMinimized", "5"));
     EXPECT_EQ(
