@@ -1,9 +1,11 @@
 #include "monitor/MailAlert.h"
 #include "monitor/AlertChain.h"
+#include "monitor/CheckPass.h"
 #include "monitor/MailAlertThread.h"
 #include "monitor/SiteList.h"
 #include "platform/Clock.h"
 #include "settings/CRegStore.h"
+#include "support/ScriptedHttpServer.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/TempDir.h"
 
@@ -244,6 +246,42 @@ TEST_F(MailAlertTest, AlertMailArrivesWithExactSubjectAndBody)
                        "\r\n.\r\n"),
               std::string::npos)
         << got;
+}
+
+// Real passes over a loopback site decide when an outage begins; the e-mail
+// step must turn that into one job per outage.
+TEST_F(MailAlertTest, OneJobPerOutageOverRealPasses)
+{
+    StoreAccount();
+    ScriptedHttpServer site;
+    const std::string up = ScriptedHttpServer::Response(200, "OK", {}, "<p>Welcome</p>");
+    const std::string down = ScriptedHttpServer::Response(200, "OK", {}, "<p>Maintenance</p>");
+    SiteEntry e;
+    e.field(SiteEntry::Url) = site.url("/");
+    e.field(SiteEntry::Status) = "-";
+    e.field(SiteEntry::SearchText) = "Welcome";
+    m_sites.Append(std::move(e));
+
+    MailAlert mail = Recording();
+    CheckPass pass(m_sites, "", mail);
+    const struct
+    {
+        bool siteUp;
+        size_t jobsAfter;
+    } passes[] = {
+        {false, 1}, {false, 1}, {false, 1}, // one outage over three passes
+        {true, 1},                          // back
+        {false, 2},                         // a new outage
+        {false, 2},
+    };
+    int n = 0;
+    for (const auto& p : passes) {
+        ++n;
+        site.SetResponse("/", p.siteUp ? up : down);
+        ASSERT_TRUE(pass.CheckSites());
+        EXPECT_EQ(m_sites.Text(0, SiteEntry::Status), p.siteUp ? "OK" : "ERROR") << "pass " << n;
+        EXPECT_EQ(m_jobs.size(), p.jobsAfter) << "pass " << n;
+    }
 }
 
 TEST(AlertChain, EveryStepInTheOrderAdded)
