@@ -66,7 +66,8 @@ public:
             RunChild(mode);
         // Whatever a test of this executable forgets, the user's own
         // configuration folder stays out of reach.
-        m_savedXdg = std::getenv("XDG_CONFIG_HOME");
+        if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
+            m_savedXdg = xdg;
         m_home = std::make_unique<TempDir>();
         setenv("XDG_CONFIG_HOME", m_home->path().c_str(), 1);
     }
