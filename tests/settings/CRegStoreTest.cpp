@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -65,12 +66,24 @@ public:
             RunChild(mode);
         // Whatever a test of this executable forgets, the user's own
         // configuration folder stays out of reach.
+        if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
+            m_savedXdg = xdg;
         m_home = std::make_unique<TempDir>();
         setenv("XDG_CONFIG_HOME", m_home->path().c_str(), 1);
+    }
+    // Google Test never deletes its environments: the folder goes here.
+    void TearDown() override
+    {
+        if (m_savedXdg)
+            setenv("XDG_CONFIG_HOME", m_savedXdg->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        m_home.reset();
     }
 
 private:
     std::unique_ptr<TempDir> m_home;
+    std::optional<std::string> m_savedXdg;
 };
 
 [[maybe_unused]] ::testing::Environment* const g_environment =
