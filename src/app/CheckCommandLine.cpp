@@ -13,6 +13,9 @@ struct Flag
 const Flag kFlags[] = {
     {"--save", &CheckOptions::save,
      "save the outcome (status, time, page text) to FILE, as the desktop program does"},
+    {"--mail", &CheckOptions::mail,
+     "send the alert e-mail for a site found down, with the stored e-mail settings;\n"
+     "            with --save, one e-mail per outage, as the desktop program sends it"},
 };
 
 } // namespace

@@ -3,13 +3,14 @@
 #include <string>
 #include <vector>
 
-// The checker's command line: kestrelle-check [--save] [FILE]
+// The checker's command line: kestrelle-check [--save] [--mail] [FILE]
 //
 // Flags are rows of one table (CheckCommandLine.cpp): a new flag is one more
 // row and one more member here, and the parser and the usage text pick it up.
 struct CheckOptions
 {
     bool save = false; // write the pass's outcome back to the file
+    bool mail = false; // alert e-mail for each site found down, as the desktop program sends it
     bool help = false;
     std::string file; // empty: kestrelle.dat beside the executable
 };

@@ -4,9 +4,11 @@
 
 #include "app/CheckCommandLine.h"
 #include "app/CheckReport.h"
-#include "monitor/AlertSink.h"
+#include "monitor/AlertChain.h"
 #include "monitor/CheckPass.h"
 #include "monitor/DataFile.h"
+#include "monitor/MailAlert.h"
+#include "monitor/MailAlertThread.h"
 #include "monitor/SiteList.h"
 
 #include <cstdio>
@@ -19,12 +21,8 @@
 namespace {
 
 // A terminal has no balloon: the ERROR line that the report prints carries
-// the balloon's text, so a failed check needs nothing more here.
-class ConsoleAlerts : public AlertSink
-{
-public:
-    void RaiseAlerts(int, const std::string&, const std::string&, bool) override {}
-};
+// the balloon's text. The one alert step the checker has is the e-mail, and
+// only when asked for with --mail.
 
 int Fail(const std::string& message)
 {
@@ -60,16 +58,24 @@ int Run(const std::vector<std::string>& args)
     if (present && !DataFile::LoadSites(list, path))
         return CheckReport::kExitUnknown;
 
-    ConsoleAlerts alerts;
+    AlertChain alerts;
+    MailAlert mail(list);
+    if (options.mail)
+        alerts.Add(mail);
     CheckReport report(stdout);
     CheckPass pass(list, options.save ? path : std::string(), alerts);
     pass.SetObserver(&report);
     pass.CheckSites();
 
-    // Work that the alerts started on threads of their own must be finished
-    // before the process ends; this is where the checker waits for it.
-
     report.PrintSummary();
+    std::fflush(stdout);
+
+    // An alert e-mail cut off by the end of the process would be lost without
+    // need: give the mail threads their time, within a bound, so that a
+    // server that answers slowly cannot hold a cron job for ever.
+    if (!MailAlertThread::WaitForRunning(MailAlertThread::kExitWaitBound))
+        std::fprintf(stderr, "kestrelle-check: gave up waiting for %d alert e-mail(s)\n",
+                     MailAlertThread::RunningCount());
     return report.ExitStatus();
 }
 

@@ -43,11 +43,31 @@ TEST(CheckCommandLine, ParsesFlagsAndOneFile)
     }
 }
 
+TEST(CheckCommandLine, MailOnlyWhenAskedFor)
+{
+    const struct
+    {
+        std::vector<std::string> args;
+        bool mail, save;
+    } cases[] = {
+        {{"list.dat"}, false, false},          {{"--save", "list.dat"}, false, true},
+        {{"--mail", "list.dat"}, true, false}, {{"list.dat", "--mail", "--save"}, true, true},
+        {{"--", "--mail"}, false, false},
+    };
+    for (const auto& c : cases) {
+        const auto r = CheckCommandLine::Parse(c.args);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.options.mail, c.mail) << c.args.size();
+        EXPECT_EQ(r.options.save, c.save) << c.args.size();
+    }
+}
+
 TEST(CheckCommandLine, UsageNamesEveryFlagAndTheExitStatuses)
 {
     const std::string usage = CheckCommandLine::Usage();
-    EXPECT_EQ(usage.rfind("Usage: kestrelle-check [--save] [FILE]\n", 0), 0u);
+    EXPECT_EQ(usage.rfind("Usage: kestrelle-check [--save] [--mail] [FILE]\n", 0), 0u);
     EXPECT_NE(usage.find("  --save    "), std::string::npos);
+    EXPECT_NE(usage.find("  --mail    "), std::string::npos);
     EXPECT_NE(usage.find("0 every site OK"), std::string::npos);
     EXPECT_EQ(usage.back(), '\n');
 }

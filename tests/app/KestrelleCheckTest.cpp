@@ -174,7 +174,7 @@ TEST_F(KestrelleCheck, HelpPrintsTheUsage)
 {
     const auto run = ChildProcess::Run(kChecker, {"--help"});
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(run.out.rfind("Usage: kestrelle-check [--save] [FILE]\n", 0), 0u);
+    EXPECT_EQ(run.out.rfind("Usage: kestrelle-check [--save] [--mail] [FILE]\n", 0), 0u);
     EXPECT_EQ(run.err, "");
 }
 

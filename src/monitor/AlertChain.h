@@ -1,0 +1,26 @@
+#pragma once
+
+#include "monitor/AlertSink.h"
+
+#include <vector>
+
+// The down-site alerts as one sink: each step (tray balloon, e-mail, sound
+// and flashing) is a sink of its own, called in the order it was added. The
+// desktop program adds the balloon, the e-mail and the flash steps in that
+// order; the command-line checker adds only the steps it has.
+class AlertChain : public AlertSink
+{
+public:
+    // The step is not owned and must outlive the chain.
+    void Add(AlertSink& step) { m_steps.push_back(&step); }
+
+    void RaiseAlerts(int row, const std::string& balloonText, const std::string& balloonTitle,
+                     bool firstFailure) override
+    {
+        for (AlertSink* step : m_steps)
+            step->RaiseAlerts(row, balloonText, balloonTitle, firstFailure);
+    }
+
+private:
+    std::vector<AlertSink*> m_steps;
+};

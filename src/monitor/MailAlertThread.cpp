@@ -1,0 +1,134 @@
+#include "monitor/MailAlertThread.h"
+
+#include "net/CSmtpClient.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// The count of running mail threads. Made once and never destroyed: a thread
+// still talking to its server when the process exits must not find the
+// mutex torn down under it by static destruction.
+struct Running
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+Running& TheRunning()
+{
+    static Running* running = new Running;
+    return *running;
+}
+
+std::atomic<uint16_t> g_defaultPortForTests{0};
+
+// The client's stores are fixed arrays; the settings reader never yields 1,000
+// bytes or more, but the copy is bounded all the same and always terminated.
+template <size_t N> void CopyInto(char (&store)[N], const std::string& text)
+{
+    const size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(store, text.data(), n);
+    store[n] = '\0';
+}
+
+void Converse(const MailAlertJob& job)
+{
+    CSmtpClient client;
+
+    int port = job.m_nPort;
+    if (port <= 0) {
+        const uint16_t forTests = g_defaultPortForTests.load();
+        port = forTests != 0 ? forTests : MailAlertThread::kDefaultPort;
+    }
+    // A stored port beyond 16 bits names no port at all. Cut to 16 bits it
+    // would reach some other service on the server, so nothing is sent.
+    if (port > UINT16_MAX) {
+        std::fprintf(stderr, "Alert e-mail not sent: port %d is out of range\n", port);
+        return;
+    }
+
+    if (job.m_strServer.empty() || job.m_strSenderEmail.empty() || job.m_strRecipient.empty())
+        return;
+    if (!client.Connect(job.m_strServer, static_cast<uint16_t>(port)))
+        return;
+    CopyInto(client.m_szUsername, job.m_strUsername);
+    CopyInto(client.m_szPassword, job.m_strPassword);
+    client.SetSenderName(job.m_strSenderName);
+    client.SetSenderEmail(job.m_strSenderEmail);
+    client.AddRecipient(job.m_strRecipient, "");
+    client.SetSubject(job.m_strSubject);
+    client.SetMessageBody(job.m_strBody);
+    if (client.IsConnected()) {
+        client.Send();
+        client.Disconnect();
+    }
+}
+
+} // namespace
+
+void MailAlertThread::Run(std::unique_ptr<MailAlertJob> job)
+{
+    if (!job)
+        return;
+    try {
+        Converse(*job);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Alert e-mail not sent: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Alert e-mail not sent\n");
+    }
+    job.reset();
+}
+
+bool MailAlertThread::Start(std::unique_ptr<MailAlertJob> job)
+{
+    Running& running = TheRunning();
+    {
+        std::lock_guard lock(running.mutex);
+        ++running.count;
+    }
+    try {
+        std::thread([j = std::move(job)]() mutable {
+            Run(std::move(j));
+            Running& r = TheRunning();
+            std::lock_guard lock(r.mutex);
+            --r.count;
+            r.ended.notify_all();
+        }).detach();
+        return true;
+    } catch (const std::exception& e) {
+        // The lambda, and the job with it, is gone when std::thread throws.
+        std::fprintf(stderr, "Alert e-mail not sent: no mail thread (%s)\n", e.what());
+        std::lock_guard lock(running.mutex);
+        --running.count;
+        running.ended.notify_all();
+        return false;
+    }
+}
+
+bool MailAlertThread::WaitForRunning(std::chrono::milliseconds bound)
+{
+    Running& running = TheRunning();
+    std::unique_lock lock(running.mutex);
+    return running.ended.wait_for(lock, bound, [&] { return running.count == 0; });
+}
+
+int MailAlertThread::RunningCount()
+{
+    Running& running = TheRunning();
+    std::lock_guard lock(running.mutex);
+    return running.count;
+}
+
+void MailAlertThread::SetDefaultPortForTests(uint16_t port)
+{
+    g_defaultPortForTests.store(port);
+}

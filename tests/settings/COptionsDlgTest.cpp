@@ -1,0 +1,170 @@
+#include "StoreTestSupport.h"
+
+#include "platform/AppPaths.h"
+#include "settings/COptionsDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <filesystem>
+#include <functional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string kDefaultWav = AppPaths::BesideExecutable("default.wav");
+
+TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
+{
+    TempStore store;
+    const COptionsDlg dlg;
+    EXPECT_EQ(dlg.m_Minutes, 30);
+    EXPECT_EQ(dlg.m_PlaySound, 1);
+    EXPECT_EQ(dlg.m_SoundName, "default.wav");
+    EXPECT_EQ(dlg.m_WavPathname, kDefaultWav);
+    EXPECT_EQ(dlg.m_EnableEmail, 0);
+    EXPECT_EQ(dlg.m_EmailServer, "");
+    EXPECT_EQ(dlg.m_EmailPort, 25);
+    EXPECT_EQ(dlg.m_EmailAddress, "");
+    EXPECT_EQ(dlg.m_EmailUsername, "");
+    EXPECT_EQ(dlg.m_EmailPassword, "");
+    EXPECT_EQ(CRegStore::ReadInt(CRegStore::kProductKey, "bMinimized"), -1);
+    EXPECT_FALSE(std::filesystem::exists(store.folder()));
+}
+
+TEST(COptionsDlg, EachValueFollowsItsRule)
+{
+    using Field = std::function<std::string(const COptionsDlg&)>;
+    const auto number = [](int COptionsDlg::*f) {
+        return Field([f](const COptionsDlg& d) { return std::to_string(d.*f); });
+    };
+    const auto text = [](std::string COptionsDlg::*f) {
+        return Field([f](const COptionsDlg& d) { return d.*f; });
+    };
+    const Field minutes = number(&COptionsDlg::m_Minutes),
+                sound = number(&COptionsDlg::m_PlaySound),
+                email = number(&COptionsDlg::m_EnableEmail),
+                port = number(&COptionsDlg::m_EmailPort),
+                server = text(&COptionsDlg::m_EmailServer),
+                address = text(&COptionsDlg::m_EmailAddress),
+                user = text(&COptionsDlg::m_EmailUsername),
+                password = text(&COptionsDlg::m_EmailPassword),
+                soundName = text(&COptionsDlg::m_SoundName),
+                wav = text(&COptionsDlg::m_WavPathname);
+    const struct
+    {
+        const char* name;
+        std::string stored;
+        Field field;
+        std::string loaded;
+    } cases[] = {
+        {"m_Minutes", "", minutes, "30"},
+        {"m_Minutes", "-", minutes, "30"},
+        {"m_Minutes", "0", minutes, "0"},
+        {"m_Minutes", "5", minutes, "5"},
+        {"m_Minutes", "-3", minutes, "-3"},
+        {"m_Minutes", "abc", minutes, "0"},
+        // Taken as it is: bounding it is the timer's business.
+        {"m_Minutes", "99999999999", minutes, std::to_string(INT_MAX)},
+        {"m_PlaySound", "0", sound, "0"},
+        {"m_PlaySound", "", sound, "1"},
+        {"m_PlaySound", "2", sound, "2"},
+        {"m_PlaySound", "-1", sound, "1"},
+        {"m_PlaySound", "x", sound, "0"},
+        {"m_EnableEMail", "1", email, "1"},
+        {"m_EnableEmail", "1", email, "1"},
+        {"m_EnableEmail", "", email, "0"},
+        {"m_EnableEmail", "-5", email, "-5"},
+        {"m_EmailServer", "s", server, ""},
+        {"m_EmailServer", "ab", server, "ab"},
+        {"m_EmailServer", "smtp.example.org", server, "smtp.example.org"},
+        {"m_EmailPort", "5", port, "25"},
+        {"m_EmailPort", "587", port, "587"},
+        {"m_EmailPort", "", port, "25"},
+        {"m_EmailPort", "ab", port, "0"},
+        {"m_EmailAddress", "a", address, ""},
+        {"m_EmailAddress", "ann@example.org", address, "ann@example.org"},
+        {"m_EmailUsername", "u", user, ""},
+        {"m_EmailUsername", "ann", user, "ann"},
+        {"m_EmailPassword", "p", password, ""},
+        {"m_EmailPassword", "pw", password, "pw"},
+        {"WavPathname", "/home/ann/sounds/bell.wav", soundName, "bell.wav"},
+        {"WavPathname", "/home/ann/sounds/bell.wav", wav, "/home/ann/sounds/bell.wav"},
+        {"WavPathname", "/bell.wav", soundName, "bell.wav"},
+        {"WavPathname", "bell.wav", soundName, "default.wav"},
+        {"WavPathname", "bell.wav", wav, kDefaultWav},
+        {"WavPathname", "/home/ann/sounds/", wav, kDefaultWav},
+        {"WavPathname", "C:\\sounds\\bell.wav", wav, kDefaultWav},
+        {"WavPathname", "", soundName, "default.wav"},
+    };
+    for (const auto& c : cases) {
+        TempStore store;
+        ASSERT_TRUE(Write(c.name, c.stored));
+        EXPECT_EQ(c.field(COptionsDlg()), c.loaded) << c.name << " stored as \"" << c.stored << '"';
+    }
+}
+
+TEST(COptionsDlg, LoadingAgainStartsFromTheDefaults)
+{
+    TempStore store;
+    ASSERT_TRUE(Write("m_EmailServer", "smtp.example.org"));
+    ASSERT_TRUE(Write("WavPathname", "/sounds/bell.wav"));
+    COptionsDlg dlg;
+    ASSERT_EQ(dlg.m_EmailServer, "smtp.example.org");
+    ASSERT_TRUE(Write("m_EmailServer", "s"));
+    ASSERT_TRUE(Write("WavPathname", "bell.wav"));
+    dlg.LoadSettings();
+    EXPECT_EQ(dlg.m_EmailServer, "");
+    EXPECT_EQ(dlg.m_SoundName, "default.wav");
+    // The default sound is a choice in memory: the store keeps what it had.
+    EXPECT_EQ(Read("WavPathname"), "bell.wav");
+}
+
+TEST(COptionsDlg, LoadsOnWorkerThreadsWhileTheUiThreadWrites)
+{
+    TempStore store;
+    ASSERT_TRUE(Write("m_EmailServer", "old.example.org"));
+    ASSERT_TRUE(Write("m_Minutes", "10"));
+    ASSERT_TRUE(Write("m_EmailPassword", "first secret"));
+
+    std::atomic<bool> writing{true};
+    std::atomic<int> loads{0}, torn{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 3; ++t)
+        workers.emplace_back([&] {
+            // At least a few loads each, however fast the writer is.
+            for (int n = 0; writing || n < 3; ++n) {
+                const COptionsDlg dlg;
+                const bool whole = (dlg.m_EmailServer == "old.example.org" ||
+                                    dlg.m_EmailServer == "new.example.org") &&
+                                   (dlg.m_Minutes == 10 || dlg.m_Minutes == 20) &&
+                                   (dlg.m_EmailPassword == "first secret" ||
+                                    dlg.m_EmailPassword == "second secret");
+                torn += !whole;
+                ++loads;
+            }
+        });
+    // A second writer thread of its own values: none may be lost.
+    std::thread other([] {
+        for (int i = 0; i < 10; ++i)
+            Write("other" + std::to_string(i), std::to_string(i));
+    });
+    for (int i = 0; i < 12; ++i) {
+        const bool even = i % 2 == 0;
+        Write("m_EmailServer", even ? "new.example.org" : "old.example.org");
+        Write("m_Minutes", even ? "20" : "10");
+        Write("m_EmailPassword", even ? "second secret" : "first secret");
+    }
+    other.join();
+    writing = false;
+    for (std::thread& w : workers)
+        w.join();
+    EXPECT_EQ(torn, 0) << "of " << loads << " loads";
+    EXPECT_EQ(COptionsDlg().m_EmailServer, "old.example.org");
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(Read("other" + std::to_string(i)), std::to_string(i));
+}
+
+} // namespace
