@@ -50,6 +50,13 @@ std::atomic<unsigned long long> g_scratchCounter{0};
 // that has died is noticed at once by QLockFile.
 constexpr int kLockWaitMs = 10000;
 
+// A writer killed between creating the lock file and writing its process id
+// into it leaves a lock that names nobody; QLockFile then goes by the lock's
+// age alone. Its default of 30 s would outlast kLockWaitMs and refuse every
+// write meanwhile, so such a lock is taken over after a few seconds, still
+// far beyond the milliseconds that a live writer holds it.
+constexpr int kStaleLockMs = 5000;
+
 // Scratch files older than this are leftovers of a process that died in the
 // middle of an operation (every operation lasts milliseconds).
 constexpr qint64 kLeftoverAgeMs = 60 * 1000;
@@ -395,6 +402,7 @@ bool CRegStore::WriteString(const std::string& key, const std::string& name,
 
     std::lock_guard turn(g_writeMutex);
     QLockFile lock(file + QStringLiteral(".lock"));
+    lock.setStaleLockTime(kStaleLockMs);
     if (!lock.tryLock(kLockWaitMs))
         return false;
     const QString scratchFolder = ScratchFolder(folder);

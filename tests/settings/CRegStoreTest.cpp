@@ -47,8 +47,11 @@ std::string Env(const char* name)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (mode == "lock-and-die") {
         // Dies holding the writers' lock, as a crashed writer would.
+        // The writer killed before may have left a lock that names nobody,
+        // which is taken over only after a few seconds.
         auto* lock = new QLockFile(QString::fromStdString(CRegStore::FilePath() + ".lock"));
-        std::_Exit(lock->tryLock(1000) ? 0 : 1);
+        lock->setStaleLockTime(5000);
+        std::_Exit(lock->tryLock(10000) ? 0 : 1);
     }
     bool ok = true;
     for (int i = 0; mode == "write-forever" || i < count; ++i)
