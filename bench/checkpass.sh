@@ -13,6 +13,8 @@ cd "$(dirname "$0")/.."
 ROUNDS=${1:-5}
 SITES=1000
 CHECKER=${KESTRELLE_CHECK:-build/dev/src/app/kestrelle-check}
+# The stock server, the reference client and GNU time come from Debian too.
+KESTRELLE_EXTRA_PACKAGES="nginx-light curl time" bash scripts/setup.sh
 if [[ -z "${KESTRELLE_CHECK:-}" ]]; then
     cmake --preset dev >/dev/null
     cmake --build --preset dev --target kestrelle-check >/dev/null

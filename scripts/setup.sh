@@ -7,7 +7,7 @@ set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools
-    libcurl4-openssl-dev ca-certificates netbase
+    libcurl4-openssl-dev ca-certificates netbase tzdata
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-aiosmtpd openssl
 )
