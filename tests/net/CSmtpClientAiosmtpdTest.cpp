@@ -1,3 +1,4 @@
+#include "AlertMessage.h"
 #include "net/CSmtpClient.h"
 #include "platform/Clock.h"
 #include "support/AiosmtpdServer.h"
@@ -26,13 +27,7 @@ protected:
     {
         CSmtpClient mail;
         EXPECT_TRUE(mail.Connect("127.0.0.1", port));
-        std::snprintf(mail.m_szUsername, sizeof mail.m_szUsername, "%s", user);
-        std::snprintf(mail.m_szPassword, sizeof mail.m_szPassword, "%s", password);
-        mail.SetSenderName("Kestrelle");
-        mail.SetSenderEmail("watch@kestrelle.test");
-        mail.AddRecipient("ops@example.test", "");
-        mail.SetSubject("shop.test may be down");
-        mail.SetMessageBody(kBody);
+        FillAlert(mail, user, password, kBody);
         const std::string header = mail.FormatHeader().value_or("");
         *sent = mail.IsConnected() && mail.Send();
         EXPECT_TRUE(mail.Disconnect());
