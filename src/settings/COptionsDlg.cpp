@@ -1,6 +1,7 @@
 #include "settings/COptionsDlg.h"
 
 #include "platform/AppPaths.h"
+#include "platform/Utf8Text.h"
 #include "settings/CRegStore.h"
 
 #include <cstddef>
@@ -34,7 +35,7 @@ struct Setting
 };
 
 // Every setting the dialog loads, in the order of the reads. Characters are
-// bytes of the stored text. m_EnableEmail is written by the dialog under the
+// counted as Utf8Text counts them, like every length rule of the program. m_EnableEmail is written by the dialog under the
 // spelling m_EnableEMail; the store matches names without regard to case.
 const Setting kSettings[] = {
     {"m_Minutes", Rule::DecimalText, 1, 30, &COptionsDlg::m_Minutes, nullptr},
@@ -96,7 +97,7 @@ void COptionsDlg::LoadSettings()
         switch (s.rule) {
         case Rule::DecimalText: {
             const std::string text = ReadText(s.name);
-            if (text.size() >= s.minChars)
+            if (Utf8Text::CharacterCount(text) >= s.minChars)
                 this->*s.number = CRegStore::DecimalValue(text);
             break;
         }
@@ -108,7 +109,7 @@ void COptionsDlg::LoadSettings()
         }
         case Rule::Text: {
             std::string text = ReadText(s.name);
-            if (text.size() >= s.minChars)
+            if (Utf8Text::CharacterCount(text) >= s.minChars)
                 this->*s.text = std::move(text);
             break;
         }
