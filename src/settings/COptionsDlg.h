@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/MailDelivery.h"
+
 #include <optional>
 #include <string>
 
@@ -95,6 +97,18 @@ public:
     // OK: a Notice keeps the dialog open with nothing written; none means
     // everything is written (SaveOnOk) and the dialog closes with OK.
     std::optional<Notice> OnOk(const Controls& controls);
+
+    // Test Email: takes the values and checks the server and the sender
+    // address (TestEmailChecks), then sends the test message to the sender
+    // address with the fields as they stand, by the chosen connection
+    // security, and says how it went (SendTestEmail). Writes nothing. No
+    // Notice at all when the server cannot be reached. Blocks for the
+    // conversation; a window that would rather not wait on its own thread
+    // runs the checks there and SendTestEmail(TestEmailMessage()) elsewhere.
+    std::optional<Notice> OnTestEmail(const Controls& controls);
+    std::optional<Notice> TestEmailChecks(const Controls& controls);
+    MailDelivery::Mail TestEmailMessage() const;
+    static std::optional<Notice> SendTestEmail(const MailDelivery::Mail& mail);
 
     // The writes made at once.
     void WritePlaySound() const;

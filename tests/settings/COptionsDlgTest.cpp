@@ -1,9 +1,17 @@
 #include "StoreTestSupport.h"
 
+#include "net/FetchSettings.h"
 #include "platform/AppPaths.h"
 #include "settings/COptionsDlg.h"
+#include "support/AiosmtpdServer.h"
+#include "support/TlsFront.h"
+#include "support/TlsSmtpServer.h"
 
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <climits>
@@ -297,6 +305,81 @@ TEST(COptionsDlg, TheCheckBoxesAndBrowseWriteAtOnce)
     // Taken by the clicks but not written until OK.
     EXPECT_EQ(dlg.m_Minutes, 10);
     EXPECT_EQ(Read("m_Minutes"), "");
+}
+
+// A loopback port that nothing listens on.
+uint16_t ClosedPort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST(COptionsDlg, TestEmailSaysHowItWentBySecurityAndWritesNothing)
+{
+    TempStore store;
+    TempDir certFolder, plainDir, tlsDir;
+    TlsFront::Certificates certs;
+    ASSERT_TRUE(TlsFront::MakeCertificates(certFolder.path(), certs));
+    FetchSettings::SetCaFileForTests(certs.caFile);
+    AiosmtpdServer plain(plainDir.path());
+    TlsSmtpServer tls(tlsDir.path(), TlsSmtpServer::Mode::StartTls, certs.signedCert,
+                      certs.signedKey, "ann", "s3cret");
+    ASSERT_TRUE(plain.IsRunning());
+    ASSERT_TRUE(tls.IsRunning());
+
+    using Icon = COptionsDlg::Notice::Icon;
+    const std::string sent = "A test email has been successfully sent to ann@example.org";
+    const struct
+    {
+        const char* server;
+        const char* address;
+        uint16_t port;
+        int security;
+        const char* password;
+        std::string text; // its start; empty: no notice at all
+        Icon icon;
+        int focus;
+    } cases[] = {
+        {"", "ann@example.org", 25, 0, "", "Please enter an SMTP Server Address.", Icon::Stop,
+         COptionsDlg::kServerEdit},
+        {"127.0.0.1", "", 25, 0, "", "Please enter an email address for the sender.", Icon::Stop,
+         COptionsDlg::kAddressEdit},
+        {"127.0.0.1", "ann@example.org", ClosedPort(), 1, "", "", Icon::Stop, 0},
+        {"127.0.0.1", "ann@example.org", plain.Port(), 0, "", sent, Icon::Information, 0},
+        {"127.0.0.1", "ann@example.org", tls.Port(), 1, "s3cret", sent, Icon::Information, 0},
+        {"127.0.0.1", "ann@example.org", tls.Port(), 1, "wrong",
+         "There was a problem sending an email to ann@example.org\n\nPlease check", Icon::Stop, 0},
+    };
+    for (const auto& c : cases) {
+        COptionsDlg dlg;
+        COptionsDlg::Controls controls = dlg.Values();
+        controls.server = c.server;
+        controls.address = c.address;
+        controls.port = std::to_string(c.port);
+        controls.security = c.security;
+        controls.username = *c.password ? "ann" : "";
+        controls.password = c.password;
+        const auto notice = dlg.OnTestEmail(controls);
+        ASSERT_EQ(notice.has_value(), !c.text.empty()) << c.text;
+        if (!notice)
+            continue;
+        EXPECT_EQ(notice->text.substr(0, c.text.size()), c.text);
+        EXPECT_EQ(notice->icon, c.icon) << c.text;
+        EXPECT_EQ(notice->focus, c.focus) << c.text;
+    }
+    ASSERT_EQ(plain.Messages().size(), 1u);
+    EXPECT_NE(plain.Messages()[0].data.find("Subject: Test message from Kestrelle\r\n"),
+              std::string::npos);
+    EXPECT_EQ(tls.Messages().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+    FetchSettings::SetCaFileForTests("");
 }
 
 } // namespace
