@@ -102,12 +102,6 @@ public:
         for (int r = first; r <= last; ++r)
             m_rows.insert(m_rows.begin() + r, {m_list.IdAt(r), *m_list.Row(r)});
     }
-    void RowsAboutToBeRemoved(int first, int last) override
-    {
-        // Before the change the indices still name the same entries.
-        for (int r = first; r <= last; ++r)
-            EXPECT_EQ(m_rows[static_cast<size_t>(r)].first, m_list.IdAt(r));
-    }
     void RowsRemoved(int first, int last) override
     {
         m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
@@ -158,10 +152,10 @@ public:
     {
         ASSERT_EQ(static_cast<int>(m_rows.size()), list.RowCount());
         for (int r = 0; r < list.RowCount(); ++r) {
-            SCOPED_TRACE(r);
-            EXPECT_EQ(m_rows[static_cast<size_t>(r)].first, list.IdAt(r));
-            EXPECT_EQ(m_rows[static_cast<size_t>(r)].second.fields, list.Row(r)->fields);
-            EXPECT_EQ(m_rows[static_cast<size_t>(r)].second.mark, list.Row(r)->mark);
+            const auto& [id, entry] = m_rows[static_cast<size_t>(r)];
+            EXPECT_TRUE(id == list.IdAt(r) && entry.fields == list.Row(r)->fields &&
+                        entry.mark == list.Row(r)->mark)
+                << "row " << r;
         }
     }
 
