@@ -65,28 +65,6 @@ TEST(SiteList, IdentitiesAreNeverReusedAndFollowTheirEntry)
     EXPECT_NE(list.IdAt(0), a);
 }
 
-TEST(SiteList, TextPrefixNeverCutsACharacter)
-{
-    SiteList list;
-    SiteEntry e = Entry("x");
-    e.field(SiteEntry::LastResponse) = "ab\xc3\xa9"
-                                       "cd";
-    list.Append(std::move(e));
-    const struct
-    {
-        std::size_t max;
-        const char* prefix;
-    } cases[] = {{0, ""},
-                 {2, "ab"},
-                 {3, "ab"},
-                 {4, "ab\xc3\xa9"},
-                 {99, "ab\xc3\xa9"
-                      "cd"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(list.TextPrefix(0, SiteEntry::LastResponse, c.max), c.prefix) << c.max;
-    EXPECT_EQ(list.TextSize(0, SiteEntry::LastResponse), 6u);
-}
-
 // What a Qt model over the list does: it keeps its own view of the rows,
 // changes it from the structural notifications as they come (on the UI
 // thread), and queues the field changes, which may come from a pass's
