@@ -98,7 +98,7 @@ std::string ReadText(const char* name)
 
 // The sound's name is what follows the path's last separator. A path without
 // one, or ending in one, names no file the program could find: the default
-// sound beside the executable is used instead, in memory only.
+// sound among the program's own files is used instead, in memory only.
 void LoadSound(COptionsDlg& dlg, const std::string& stored)
 {
     dlg.m_WavPathname = stored;
@@ -106,7 +106,7 @@ void LoadSound(COptionsDlg& dlg, const std::string& stored)
     dlg.m_SoundName = cut == std::string::npos ? std::string() : stored.substr(cut + 1);
     if (dlg.m_SoundName.empty()) {
         dlg.m_SoundName = COptionsDlg::kDefaultSound;
-        dlg.m_WavPathname = AppPaths::BesideExecutable(COptionsDlg::kDefaultSound);
+        dlg.m_WavPathname = AppPaths::ProgramDataFile(COptionsDlg::kDefaultSound);
     }
 }
 

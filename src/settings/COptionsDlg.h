@@ -132,7 +132,7 @@ public:
     std::string m_EmailUsername;
     std::string m_EmailPassword;
 
-    // The sound used when WavPathname names no file; it sits beside the
-    // executable.
+    // The sound used when WavPathname names no file; it is one of the
+    // program's own files (AppPaths::ProgramDataFile).
     static constexpr const char* kDefaultSound = "default.wav";
 };

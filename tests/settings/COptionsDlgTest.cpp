@@ -22,7 +22,7 @@
 
 namespace {
 
-const std::string kDefaultWav = AppPaths::BesideExecutable("default.wav");
+const std::string kDefaultWav = AppPaths::ProgramDataFile("default.wav");
 
 TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
 {
