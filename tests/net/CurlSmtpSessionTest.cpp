@@ -1,6 +1,9 @@
+#include "monitor/MailAlert.h"
+#include "monitor/MailAlertThread.h"
 #include "net/FetchSettings.h"
 #include "net/MailDelivery.h"
 #include "platform/Clock.h"
+#include "settings/CRegStore.h"
 #include "support/AiosmtpdServer.h"
 #include "support/TempDir.h"
 #include "support/TlsFront.h"
@@ -132,6 +135,38 @@ TEST_F(TlsMail, NothingIsSentWithoutTrustedTlsOrTheRightAccount)
                         command == "STARTTLS clear" || command == "QUIT clear")
                 << c.what << ": " << command;
     }
+}
+
+TEST_F(TlsMail, TheAlertEMailGoesByTheStoredSecurity)
+{
+    TempDir config, dir;
+    const std::string saved = CRegStore::SetConfigFolderForTests(config.path());
+    TlsSmtpServer server(dir.path(), Mode::StartTls, m_certs.signedCert, m_certs.signedKey, "ann",
+                         "s3cret");
+    ASSERT_TRUE(server.IsRunning());
+    for (const auto& [name, text] : {std::pair<const char*, std::string>{"m_EnableEMail", "1"},
+                                     {"m_EmailServer", "127.0.0.1"},
+                                     {"m_EmailPort", std::to_string(server.Port())},
+                                     {"m_EmailSecurity", "1"},
+                                     {"m_EmailAddress", "watch@kestrelle.test"},
+                                     {"m_EmailUsername", "ann"},
+                                     {"m_EmailPassword", "s3cret"}})
+        ASSERT_TRUE(CRegStore::WriteString(CRegStore::kProductKey, name, text));
+
+    MailAlert alert(
+        [](std::unique_ptr<MailAlertJob> job) { MailAlertThread::Run(std::move(job)); });
+    SiteAlert site;
+    site.url = "http://shop.test/";
+    site.siteName = "shop.test";
+    site.emailAddress = "ops@example.test";
+    site.balloonTitle = "shop.test may be down";
+    site.firstFailure = true;
+    alert.RaiseAlerts(site);
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rcptTos, std::vector<std::string>{"ops@example.test"});
+    EXPECT_NE(messages[0].data.find("Subject: shop.test may be down\r\n"), std::string::npos);
+    CRegStore::SetConfigFolderForTests(saved);
 }
 
 } // namespace
