@@ -137,6 +137,20 @@ TEST_F(TlsMail, NothingIsSentWithoutTrustedTlsOrTheRightAccount)
     }
 }
 
+TEST_F(TlsMail, APortBeyondSixteenBitsIsRefusedBeforeAnyConnection)
+{
+    // Cut to 16 bits, 65561 would be port 25: some other server's.
+    for (int security : {0, 1}) {
+        std::string response;
+        MailDelivery::Mail mail = Alert(0, security, "", "");
+        mail.port = 65561;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(MailDelivery::Send(mail, response), Outcome::NoConnection);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "Kestrelle: e-mail not sent: port 65561 is out of range (1 to 65535)\n");
+    }
+}
+
 TEST_F(TlsMail, TheAlertEMailGoesByTheStoredSecurity)
 {
     TempDir config, dir;
