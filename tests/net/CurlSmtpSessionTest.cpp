@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -30,7 +31,6 @@ protected:
     void TearDown() override
     {
         FetchSettings::ResetForTests();
-        FetchSettings::SetCaFileForTests("");
         Clock::SetFixedForTests(0);
     }
 
@@ -154,33 +154,24 @@ TEST_F(TlsMail, APortBeyondSixteenBitsIsRefusedBeforeAnyConnection)
 TEST_F(TlsMail, TheAlertEMailGoesByTheStoredSecurity)
 {
     TempDir config, dir;
-    const std::string saved = CRegStore::SetConfigFolderForTests(config.path());
-    TlsSmtpServer server(dir.path(), Mode::StartTls, m_certs.signedCert, m_certs.signedKey, "ann",
-                         "s3cret");
+    TlsSmtpServer server(dir.path(), Mode::StartTls, m_certs.signedCert, m_certs.signedKey);
     ASSERT_TRUE(server.IsRunning());
-    for (const auto& [name, text] : {std::pair<const char*, std::string>{"m_EnableEMail", "1"},
-                                     {"m_EmailServer", "127.0.0.1"},
-                                     {"m_EmailPort", std::to_string(server.Port())},
-                                     {"m_EmailSecurity", "1"},
-                                     {"m_EmailAddress", "watch@kestrelle.test"},
-                                     {"m_EmailUsername", "ann"},
-                                     {"m_EmailPassword", "s3cret"}})
-        ASSERT_TRUE(CRegStore::WriteString(CRegStore::kProductKey, name, text));
-
-    MailAlert alert(
-        [](std::unique_ptr<MailAlertJob> job) { MailAlertThread::Run(std::move(job)); });
+    std::filesystem::create_directories(config.path() + "/Kestrelle");
+    TempDir::WriteFile(config.path() + "/Kestrelle/Kestrelle.conf",
+                       "[Kestrelle]\nm_EnableEMail=1\nm_EmailServer=127.0.0.1\nm_EmailSecurity=1\n"
+                       "m_EmailAddress=watch@kestrelle.test\nm_EmailPort=" +
+                           std::to_string(server.Port()) + "\n");
+    const std::string saved = CRegStore::SetConfigFolderForTests(config.path());
     SiteAlert site;
-    site.url = "http://shop.test/";
-    site.siteName = "shop.test";
-    site.emailAddress = "ops@example.test";
     site.balloonTitle = "shop.test may be down";
     site.firstFailure = true;
-    alert.RaiseAlerts(site);
-    const auto messages = server.Messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rcptTos, std::vector<std::string>{"ops@example.test"});
-    EXPECT_NE(messages[0].data.find("Subject: shop.test may be down\r\n"), std::string::npos);
+    MailAlert([](std::unique_ptr<MailAlertJob> job) {
+        MailAlertThread::Run(std::move(job));
+    }).RaiseAlerts(site);
     CRegStore::SetConfigFolderForTests(saved);
+    ASSERT_EQ(server.Messages().size(), 1u);
+    EXPECT_NE(server.Messages()[0].data.find("Subject: shop.test may be down\r\n"),
+              std::string::npos);
 }
 
 } // namespace
