@@ -12,12 +12,12 @@
 // This class is the half the core needs and can test without a display: the
 // fields and their loading, the exchange between the controls' values and
 // the fields with its checks, and every handler's rule and write. The window
-// is a separate class of the desktop library (src/ui) that edits one
-// COptionsDlg: it builds the controls, hands their values over as Controls,
-// shows the Notice it gets back (caption "Kestrelle", focus on the control
-// named) and enables the controls from the fields. DoModal is declared here
-// and defined there, so the core never links a window; the desktop's main
-// window calls it on its member object.
+// is a separate class of the desktop library, COptionsWindow (src/ui), that
+// edits one COptionsDlg and is shown with COptionsWindow::Run: it builds the
+// controls, hands their values over as Controls, shows the Notice it gets
+// back (caption "Kestrelle", focus on the control named) and enables the
+// controls from the fields. So the core never links a window, and the class
+// has one definition.
 class COptionsDlg
 {
 public:
@@ -29,10 +29,6 @@ public:
     // take as they are (an m_Minutes below 1, say) are loaded as they are:
     // bounding them is the timer's business. Writes nothing.
     void LoadSettings();
-
-    // Shows the dialog (defined by the desktop library); true when it ended
-    // with OK, false on cancel.
-    bool DoModal();
 
     // The control ids the window's controls keep as their names.
     static constexpr int kMinutesEdit = 1037;
