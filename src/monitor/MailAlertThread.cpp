@@ -78,7 +78,7 @@ void Converse(const MailAlertJob& job)
     }
     // A stored port beyond 16 bits names no port at all. Cut to 16 bits it
     // would reach some other service on the server, so nothing is sent.
-    if (port > UINT16_MAX) {
+    if (!MailDelivery::PortToUse(port)) {
         ReportFailure(job, port, "the port is out of range");
         return;
     }
