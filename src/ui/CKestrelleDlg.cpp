@@ -81,7 +81,6 @@ void CKestrelleDlg::OnInitDialog()
 void CKestrelleDlg::LoadSites()
 {
     DataFile::LoadSites(m_monitor->list, m_monitor->saver.Path());
-    FreedMemory::ReturnToSystem();
 }
 
 void CKestrelleDlg::SaveSites()
