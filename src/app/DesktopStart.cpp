@@ -1,5 +1,6 @@
 #include "app/DesktopStart.h"
 
+#include "monitor/DataFileSaver.h"
 #include "platform/BrokenPipe.h"
 #include "ui/CKestrelleDlg.h"
 #include "ui/DesktopMessageBox.h"
@@ -22,5 +23,9 @@ int DesktopStart::Run(int argc, char** argv)
     CKestrelleDlg window;
     window.OnInitDialog();
     window.show();
-    return app.exec();
+    const int code = app.exec();
+    // Every change is saved when it is made; what is still being written
+    // must reach the disk before the process goes.
+    window.Saver().Flush();
+    return code;
 }
