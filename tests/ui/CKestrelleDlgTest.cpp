@@ -35,6 +35,19 @@ protected:
     }
     ~CKestrelleDlgTest() override { qputenv("XDG_DATA_HOME", m_oldDataHome); }
 
+    // Start-up, then the first pass's end. All passes of a process share
+    // one gate: a pass still running would take the next window's request
+    // as its own.
+    static void StartAndCheck(CKestrelleDlg& window)
+    {
+        bool ended = false;
+        QObject listening;
+        QObject::connect(&window, &CKestrelleDlg::PassEnded, &listening,
+                         [&](bool) { ended = true; });
+        window.OnInitDialog();
+        ASSERT_TRUE(uitest::RunUntil([&] { return ended; }));
+    }
+
     std::string DataFile() const { return m_data.file("Kestrelle/kestrelle.dat"); }
 
     void WriteList(const std::vector<std::pair<std::string, std::string>>& sites) const
@@ -57,7 +70,7 @@ protected:
 TEST_F(CKestrelleDlgTest, WindowFromItsTemplate)
 {
     CKestrelleDlg window;
-    window.OnInitDialog();
+    StartAndCheck(window);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Kestrelle"));
 
     struct Button
@@ -116,7 +129,7 @@ TEST_F(CKestrelleDlgTest, WindowFromItsTemplate)
 TEST_F(CKestrelleDlgTest, CloseEscapeAndMinimiseNeverLoseTheWindow)
 {
     CKestrelleDlg window;
-    window.OnInitDialog();
+    StartAndCheck(window);
     const auto putAway = [&](const std::function<void()>& how) {
         window.RestoreFromTray();
         ASSERT_FALSE(window.isMinimized());
