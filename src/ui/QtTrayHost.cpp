@@ -2,6 +2,7 @@
 
 #include "ui/CSystemTray.h"
 
+#include <QGuiApplication>
 #include <QIcon>
 #include <QSystemTrayIcon>
 
@@ -45,6 +46,9 @@ QtTrayHost::~QtTrayHost() = default;
 
 bool QtTrayHost::StatusNotifierHostRegistered()
 {
+    // Off X11 Qt has no tray but the StatusNotifierItem one.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return true;
 #ifdef KESTRELLE_HAVE_DBUS
     // Without an address Qt would try to start a bus of its own.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
