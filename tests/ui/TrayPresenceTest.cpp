@@ -1,12 +1,15 @@
 #include "ui/TrayPresence.h"
 #include "RecordingTrayHost.h"
 #include "UiWait.h"
+#include "monitor/AlertChain.h"
 #include "monitor/PassGate.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 #include "platform/UserMessage.h"
 #include "settings/CRegStore.h"
 #include "support/TempDir.h"
+#include "ui/BalloonAlert.h"
+#include "ui/FlashAlert.h"
 #include "ui/FlashAlertThread.h"
 
 #include <QAction>
@@ -181,11 +184,19 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
     presence.CreateIcon();
     presence.MinimizeToTray();
     record->calls.clear();
+    // The desktop's steps as a pass meets them, the mail step between.
+    BalloonAlert balloon(presence);
+    FlashAlert flash(presence);
+    AlertChain alerts;
+    alerts.Add(balloon);
+    alerts.Add(flash);
+    SiteAlert alert;
+    alert.siteName = "example.com";
+    alert.balloonText = "text";
+    alert.balloonTitle = "example.com may be down";
     std::thread pass([&] {
-        for (int failure = 0; failure < 2; ++failure) {
-            presence.ShowAlertBalloon("text", "example.com may be down");
-            presence.FlashIfHidden("example.com");
-        }
+        alerts.RaiseAlerts(alert);
+        alerts.RaiseAlerts(alert);
     });
     pass.join();
     ASSERT_TRUE(WaitUntil([&] { return sounds >= 1 && record->calls.count("icon 178") >= 2; }));
@@ -195,10 +206,8 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
     presence.Restored();
     ASSERT_TRUE(WaitUntil([&] { return !g_bFlashRunning && record->tip == "Kestrelle"; }));
     record->calls.clear();
-    for (int failure = 0; failure < 2; ++failure) {
-        presence.ShowAlertBalloon("text", "example.com may be down");
-        presence.FlashIfHidden("example.com");
-    }
+    alerts.RaiseAlerts(alert);
+    alerts.RaiseAlerts(alert);
     QCoreApplication::processEvents();
     EXPECT_EQ(Balloons(), 2);
     EXPECT_EQ(record->calls.count("icon 178"), 0);
