@@ -61,6 +61,14 @@ void FlashAlertThread::Run(FlashAlertJob job)
     // episode and play the sound twice.
     if (g_bFlashRunning.exchange(true))
         return;
+    // The window was shown (or the program is ending) before this thread
+    // got going: that episode is over before it began, and makes no sound.
+    if (!g_bKeepFlashing) {
+        std::lock_guard<std::mutex> lock(g_flashMutex);
+        g_bFlashRunning = false;
+        g_flashChanged.notify_all();
+        return;
+    }
     if (job.playSound)
         job.playSound();
     CSystemTray& tray = *job.tray;

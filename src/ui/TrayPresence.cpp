@@ -1,8 +1,12 @@
 #include "ui/TrayPresence.h"
 
+#include "monitor/AlertChain.h"
+#include "monitor/MailAlert.h"
 #include "platform/Clock.h"
 #include "platform/UserMessage.h"
 #include "settings/CRegStore.h"
+#include "ui/BalloonAlert.h"
+#include "ui/FlashAlert.h"
 #include "ui/FlashAlertThread.h"
 #include "ui/HideBalloon.h"
 
@@ -160,6 +164,16 @@ void TrayPresence::EndProgram()
     if (m_window.finishSaves)
         m_window.finishSaves();
     ExitFunction()(0);
+}
+
+void TrayPresence::AddAlertSteps(AlertChain& chain)
+{
+    m_balloonStep = std::make_unique<BalloonAlert>(*this);
+    m_mailStep = std::make_unique<MailAlert>();
+    m_flashStep = std::make_unique<FlashAlert>(*this);
+    chain.Add(*m_balloonStep);
+    chain.Add(*m_mailStep);
+    chain.Add(*m_flashStep);
 }
 
 void TrayPresence::ShowAlertBalloon(const std::string& text, const std::string& title)

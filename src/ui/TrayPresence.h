@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+class AlertChain;
+class AlertSink;
 class QWidget;
 
 // The main window's life beside the tray: putting the window away and
@@ -71,6 +73,10 @@ public:
     // asked for written, then exit code 0.
     void EndProgram();
 
+    // Adds the desktop's alert steps to the pass's chain in their order:
+    // the balloon, the e-mail, the sound and flashing.
+    void AddAlertSteps(AlertChain& chain);
+
     // The alert steps, called on the pass's thread; both return at once.
     void ShowAlertBalloon(const std::string& text, const std::string& title);
     void FlashIfHidden(const std::string& siteName);
@@ -96,4 +102,7 @@ private:
     SleepWatcher m_sleep;
     AlertSound m_sound;
     std::atomic<bool> m_hiddenInTray{false};
+    std::unique_ptr<AlertSink> m_balloonStep;
+    std::unique_ptr<AlertSink> m_mailStep;
+    std::unique_ptr<AlertSink> m_flashStep;
 };
