@@ -8,6 +8,8 @@
 #include "ui/CSiteListCtrl.h"
 
 #include <QCoreApplication>
+#include <QHeaderView>
+#include <QMouseEvent>
 #include <QPersistentModelIndex>
 
 #include <gtest/gtest.h>
@@ -244,7 +246,17 @@ TEST(SiteListModelTest, HeadingClicksAlternateWithOneFlagForAllColumns)
     CSiteListCtrl view;
     view.SetSiteModel(&model);
 
-    view.OnColumnClick(SiteEntry::Url); // first click: descending
+    view.resize(600, 200);
+    view.show();
+    // A real click on the heading, as a user makes it.
+    const QPoint heading(view.header()->sectionViewportPosition(SiteEntry::Url) + 5, 5);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(
+            type, heading, view.header()->viewport()->mapToGlobal(heading), Qt::LeftButton,
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view.header()->viewport(), &event);
+    }
+    // First click: descending.
     EXPECT_EQ(Urls(list), (std::vector<std::string>{"http://c.example/", "http://b.example/",
                                                     "http://A.example/", "http://a.example/"}));
     view.OnColumnClick(SiteEntry::Url); // then ascending; equal keys keep their order
