@@ -82,7 +82,8 @@ TEST_F(TrayPresenceTest, EnabledCommandSwitchesTimerLabelAndIcon)
 {
     presence.StartTimer();
     const std::string next = "Next check at " + TimeText::Local(kNow + 30 * 60);
-    const std::string off = CheckScheduler::kDisabledText;
+    const std::string off =
+        "Kestrelle is currently disabled. Right-click the tray-icon and click Enabled.";
     const struct
     {
         const char* step;
