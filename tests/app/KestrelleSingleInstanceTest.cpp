@@ -26,6 +26,7 @@ public:
     {
         for (const char* sub : {"/run", "/cfg", "/cfg/Kestrelle", "/data", "/tmp"})
             mkdir((m_dir.path() + sub).c_str(), 0700);
+        TempDir::WriteFile(m_dir.path() + "/lsan.supp", "leak:libfontconfig\n");
     }
     ~Desktop()
     {
@@ -38,14 +39,16 @@ public:
     pid_t Start(std::vector<std::string> args = {})
     {
         const std::string& d = m_dir.path();
-        std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
-                                        "XDG_RUNTIME_DIR=" + d + "/run",
-                                        "XDG_CONFIG_HOME=" + d + "/cfg",
-                                        "XDG_DATA_HOME=" + d + "/data",
-                                        "TMPDIR=" + d + "/tmp",
-                                        "HOME=" + d,
-                                        std::string("USER=") +
-                                            (getenv("USER") ? getenv("USER") : "")};
+        std::vector<std::string> env = {
+            "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + d + "/run",
+            "XDG_CONFIG_HOME=" + d + "/cfg", "XDG_DATA_HOME=" + d + "/data", "TMPDIR=" + d + "/tmp",
+            "HOME=" + d, std::string("USER=") + (getenv("USER") ? getenv("USER") : ""),
+            // The program ends with exit(), leaving fontconfig's
+            // caches to the system: not a leak of ours.
+            "LSAN_OPTIONS=suppressions=" + d + "/lsan.supp"};
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* value = getenv(name))
+                env.push_back(std::string(name) + "=" + value);
         args.insert(args.begin(), KESTRELLE_DESKTOP_EXE);
         std::vector<char*> argv, envp;
         for (auto& a : args)
