@@ -6,6 +6,7 @@
 #include "monitor/DataFileSaver.h"
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
+#include "platform/FreedMemory.h"
 #include "ui/CSiteListCtrl.h"
 #include "ui/SiteListModel.h"
 #include "ui/TrayPresence.h"
@@ -60,6 +61,9 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     }
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
+    // A pass replaces every page and its save copies the whole list: what
+    // they let go of goes back to the system once the pass is over.
+    connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
 
     TrayPresence::Window window;
     window.widget = this;
