@@ -1,5 +1,6 @@
 #include "app/DesktopStart.h"
 
+#include "app/CKestrelleApp.h"
 #include "monitor/DataFileSaver.h"
 #include "platform/BrokenPipe.h"
 #include "ui/CKestrelleDlg.h"
@@ -20,12 +21,12 @@ int DesktopStart::Run(int argc, char** argv)
     DesktopMessageBox::Install();
     EventLoopWaiter::Install();
 
-    CKestrelleDlg window;
-    window.OnInitDialog();
-    window.show();
+    CKestrelleApp kestrelle;
+    if (!kestrelle.InitInstance(QCoreApplication::arguments()))
+        return 0;
     const int code = app.exec();
     // Every change is saved when it is made; what is still being written
     // must reach the disk before the process goes.
-    window.Saver().Flush();
+    kestrelle.MainWindow()->Saver().Flush();
     return code;
 }
