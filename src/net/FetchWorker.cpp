@@ -89,6 +89,14 @@ public:
 
     bool Opened() const { return m_curl != nullptr && m_headers != nullptr; }
     const std::string& RawHeaders() const { return m_rawHeaders; }
+    // The status of the last answer whose head was read; 0 when none was.
+    long Status() const
+    {
+        long status = 0;
+        if (m_curl && m_headEnded)
+            curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
 
     // One request; says what comes next. Next::Body means the body went to
     // the sink and `bodyComplete` tells whether it arrived whole.
@@ -221,9 +229,13 @@ bool RunRequest(const std::string& address, Session& session)
     Next next = session.Perform(*parts, Phase::First, std::nullopt, complete);
     if (next == Next::Credentials) {
         std::optional<CredentialsPrompt::Credentials> credentials;
-        if (auto prompt = FetchSettings::GetCredentialsPrompt())
-            credentials = prompt->Ask(full, session.RawHeaders());
+        const auto prompt = FetchSettings::GetCredentialsPrompt();
+        const std::string challenge = session.RawHeaders();
+        if (prompt)
+            credentials = prompt->Ask(full, challenge);
         next = session.Perform(*parts, Phase::AfterCredentials, credentials, complete);
+        if (prompt && credentials)
+            prompt->Answered(full, challenge, *credentials, session.Status());
     }
     if (next == Next::Redirect) {
         const auto location = ResponseHeaders::FindLocation(session.RawHeaders());
