@@ -27,6 +27,7 @@ TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
     EXPECT_EQ(dlg.m_EnableEmail, 0);
     EXPECT_EQ(dlg.m_EmailServer, "");
     EXPECT_EQ(dlg.m_EmailPort, 25);
+    EXPECT_EQ(dlg.m_EmailSecurity, 0);
     EXPECT_EQ(dlg.m_EmailAddress, "");
     EXPECT_EQ(dlg.m_EmailUsername, "");
     EXPECT_EQ(dlg.m_EmailPassword, "");
@@ -47,6 +48,7 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
                 sound = number(&COptionsDlg::m_PlaySound),
                 email = number(&COptionsDlg::m_EnableEmail),
                 port = number(&COptionsDlg::m_EmailPort),
+                security = number(&COptionsDlg::m_EmailSecurity),
                 server = text(&COptionsDlg::m_EmailServer),
                 address = text(&COptionsDlg::m_EmailAddress),
                 user = text(&COptionsDlg::m_EmailUsername),
@@ -84,6 +86,11 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
         {"m_EmailPort", "587", port, "587"},
         {"m_EmailPort", "", port, "25"},
         {"m_EmailPort", "ab", port, "0"},
+        {"m_EmailSecurity", "1", security, "1"},
+        {"m_EmailSecurity", "2", security, "2"},
+        {"m_EmailSecurity", "3", security, "0"},
+        {"m_EmailSecurity", "STARTTLS", security, "0"},
+        {"m_EmailSecurity", "", security, "0"},
         {"m_EmailAddress", "a", address, ""},
         {"m_EmailAddress", "ann@example.org", address, "ann@example.org"},
         {"m_EmailUsername", "u", user, ""},
@@ -165,6 +172,131 @@ TEST(COptionsDlg, LoadsOnWorkerThreadsWhileTheUiThreadWrites)
     EXPECT_EQ(COptionsDlg().m_EmailServer, "old.example.org");
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(Read("other" + std::to_string(i)), std::to_string(i));
+}
+
+TEST(COptionsDlg, TheNumberFieldsTakeIntegersInTheirRangeOnly)
+{
+    const std::string noInteger = "Please enter an integer.";
+    const std::string minutesRange = "Please enter an integer between 1 and 2147483647.";
+    const std::string portRange = "Please enter an integer between 1 and 65535.";
+    const struct
+    {
+        bool port;
+        const char* text;
+        std::string refusal; // empty: taken
+        int value;
+    } cases[] = {
+        {false, "60", "", 60},
+        {false, " 7 ", "", 7},
+        {false, "2147483647", "", 2147483647},
+        {false, "", noInteger, 0},
+        {false, "5x", noInteger, 0},
+        {false, "-", noInteger, 0},
+        {false, "0", minutesRange, 0},
+        {false, "-3", minutesRange, 0},
+        {false, "2147483648", minutesRange, 0},
+        {false, "99999999999999999999", minutesRange, 0},
+        {true, "587", "", 587},
+        {true, "65535", "", 65535},
+        {true, "0", portRange, 0},
+        {true, "65561", portRange, 0},
+        {true, "", noInteger, 0},
+    };
+    for (const auto& c : cases) {
+        int value = -1;
+        const auto refusal = c.port ? COptionsDlg::CheckPort(c.text, value)
+                                    : COptionsDlg::CheckMinutes(c.text, value);
+        EXPECT_EQ(refusal.value_or(""), c.refusal) << c.text;
+        EXPECT_EQ(value, c.refusal.empty() ? c.value : -1) << c.text;
+    }
+}
+
+TEST(COptionsDlg, AFailedExchangeStopsAtTheFieldThatFailed)
+{
+    TempStore store;
+    COptionsDlg dlg;
+    COptionsDlg::Controls c = dlg.Values();
+    c.minutes = "45";
+    c.server = "smtp.example.org";
+    c.port = "70000";
+    c.security = 1;
+    const auto notice = dlg.TakeValues(c);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->focus, COptionsDlg::kPortEdit);
+    EXPECT_EQ(notice->icon, COptionsDlg::Notice::Icon::Exclamation);
+    EXPECT_EQ(dlg.m_Minutes, 45);
+    EXPECT_EQ(dlg.m_EmailServer, "smtp.example.org");
+    EXPECT_EQ(dlg.m_EmailPort, 25);
+    EXPECT_EQ(dlg.m_EmailSecurity, 0);
+
+    c.minutes = "";
+    c.server = "other.example.org";
+    ASSERT_TRUE(dlg.TakeValues(c));
+    EXPECT_EQ(dlg.m_EmailServer, "smtp.example.org");
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+}
+
+TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
+{
+    TempStore store;
+    COptionsDlg dlg;
+    COptionsDlg::Controls c = dlg.Values();
+    c.minutes = "60";
+    c.enableEmail = true;
+    c.address = "ann@example.org";
+    auto notice = dlg.OnOk(c);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->text, "Please enter a valid SMTP Server Address.");
+    EXPECT_EQ(notice->focus, COptionsDlg::kServerEdit);
+    c.server = "smtp.example.org";
+    c.address = "";
+    notice = dlg.OnOk(c);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->text, "Please enter a valid Email Address to send from.");
+    EXPECT_EQ(notice->focus, COptionsDlg::kAddressEdit);
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+
+    c.address = "ann@example.org";
+    c.port = "587";
+    c.security = 1;
+    c.username = "ann";
+    c.password = "s3cret;#";
+    ASSERT_FALSE(dlg.OnOk(c));
+    // New names are added in the order of the writes.
+    EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\n"
+                                               "m_Minutes=60\n"
+                                               "m_EmailServer=smtp.example.org\n"
+                                               "m_EmailPort=587\n"
+                                               "m_EmailSecurity=1\n"
+                                               "m_EmailAddress=ann@example.org\n"
+                                               "m_EmailUsername=ann\n"
+                                               "m_EmailPassword=s3cret;#\n");
+    // The e-mail flag is not among OK's writes.
+    EXPECT_EQ(COptionsDlg().m_EnableEmail, 0);
+    EXPECT_EQ(COptionsDlg().m_EmailSecurity, 1);
+}
+
+TEST(COptionsDlg, TheCheckBoxesAndBrowseWriteAtOnce)
+{
+    TempStore store;
+    COptionsDlg dlg;
+    COptionsDlg::Controls c = dlg.Values();
+    c.playSound = false;
+    c.enableEmail = true;
+    c.minutes = "0";
+    EXPECT_TRUE(dlg.OnPlaySoundClicked(c));
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+    c.minutes = "10";
+    EXPECT_FALSE(dlg.OnPlaySoundClicked(c));
+    EXPECT_EQ(Read("m_PlaySound"), "0");
+    EXPECT_FALSE(dlg.OnEnableEmailClicked(c));
+    EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\nm_PlaySound=0\nm_EnableEMail=1\n");
+    dlg.OnSoundChosen("/home/ann/sounds/bell.wav");
+    EXPECT_EQ(dlg.m_SoundName, "bell.wav");
+    EXPECT_EQ(Read("WavPathname"), "/home/ann/sounds/bell.wav");
+    // Taken by the clicks but not written until OK.
+    EXPECT_EQ(dlg.m_Minutes, 10);
+    EXPECT_EQ(Read("m_Minutes"), "");
 }
 
 } // namespace
