@@ -11,6 +11,7 @@
 #include "monitor/MailAlert.h"
 #include "monitor/MailAlertThread.h"
 #include "monitor/SiteList.h"
+#include "platform/BrokenPipe.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -71,7 +72,6 @@ int Run(const std::vector<std::string>& args)
     pass.CheckSites();
 
     report.PrintSummary();
-    std::fflush(stdout);
 
     // An alert e-mail cut off by the end of the process would be lost without
     // need: give the mail threads their time, within a bound, so that a
@@ -86,6 +86,7 @@ int Run(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+    BrokenPipe::IgnoreForProcess();
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {
