@@ -11,6 +11,7 @@ class CSiteListCtrl;
 class DataFileSaver;
 class SiteList;
 class SiteListModel;
+class TrayPresence;
 namespace Ui {
 class CKestrelleDlg;
 }
@@ -45,6 +46,9 @@ public:
     CSiteListCtrl& ListCtrl();
     Ui::CKestrelleDlg& Controls() { return *m_ui; }
 
+    // The tray icon, the check timer, the exit and the alert steps beside it.
+    TrayPresence& Presence() { return *m_presence; }
+
     // True while the window is put away in the tray.
     bool IsMinimized() const { return m_bMinimized; }
 
@@ -64,6 +68,12 @@ public Q_SLOTS:
     void MinimizeToTray();
     void RestoreFromTray();
     virtual void ExitProgram();
+    // The tray menu's Enabled; Options OK; after a timer pass.
+    void ToggleEnabled();
+    void RestartCheckTimer();
+    void UpdateNextCheck();
+    // The session ends: as Exit, without the question.
+    void EndProgram();
 
 Q_SIGNALS:
     // A check pass has ended and its save is written (`saved` false when
@@ -85,4 +95,5 @@ private:
     // Shared with the pass threads, which may outlive the window.
     std::shared_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;
+    std::unique_ptr<TrayPresence> m_presence;
 };
