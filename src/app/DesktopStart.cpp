@@ -2,6 +2,7 @@
 
 #include "app/CKestrelleApp.h"
 #include "platform/BrokenPipe.h"
+#include "ui/CCredentialsPrompt.h"
 #include "ui/DesktopMessageBox.h"
 #include "ui/EventLoopWaiter.h"
 
@@ -18,6 +19,7 @@ int DesktopStart::Run(int argc, char** argv)
 
     DesktopMessageBox::Install();
     EventLoopWaiter::Install();
+    CCredentialsPrompt::Install();
 
     CKestrelleApp kestrelle;
     if (!kestrelle.InitInstance(QCoreApplication::arguments()))
