@@ -55,6 +55,7 @@ void MailAlert::RaiseAlerts(const SiteAlert& alert)
         auto job = std::make_unique<MailAlertJob>();
         job->m_strServer = settings.m_EmailServer;
         job->m_nPort = settings.m_EmailPort;
+        job->m_nSecurity = settings.m_EmailSecurity;
         job->m_strUsername = settings.m_EmailUsername;
         job->m_strPassword = settings.m_EmailPassword;
         job->m_strSenderName = kSenderName;

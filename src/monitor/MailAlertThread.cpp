@@ -1,6 +1,7 @@
 #include "monitor/MailAlertThread.h"
 
 #include "net/CSmtpClient.h"
+#include "net/MailDelivery.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -84,6 +85,28 @@ void Converse(const MailAlertJob& job)
 
     if (job.m_strServer.empty() || job.m_strSenderEmail.empty() || job.m_strRecipient.empty()) {
         ReportFailure(job, port, "no e-mail server, sender address or recipient is set");
+        return;
+    }
+    if (job.m_nSecurity == 1 || job.m_nSecurity == 2) {
+        // Over TLS, as most providers require: the session composes the
+        // message as the plain client does and says why a sending failed.
+        MailDelivery::Mail mail;
+        mail.server = job.m_strServer;
+        mail.port = port;
+        mail.security = job.m_nSecurity;
+        mail.username = job.m_strUsername;
+        mail.password = job.m_strPassword;
+        mail.senderName = job.m_strSenderName;
+        mail.senderEmail = job.m_strSenderEmail;
+        mail.recipient = job.m_strRecipient;
+        mail.subject = job.m_strSubject;
+        mail.body = job.m_strBody;
+        std::string response;
+        const MailDelivery::Outcome outcome = MailDelivery::Send(mail, response);
+        if (outcome == MailDelivery::Outcome::NoConnection)
+            ReportFailure(job, port, "cannot connect to the server");
+        else if (outcome == MailDelivery::Outcome::Failed)
+            ReportFailure(job, port, LastReply(response));
         return;
     }
     if (job.m_strUsername.size() > CSmtpClient::kMaxCredentialLength ||

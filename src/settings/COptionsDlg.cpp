@@ -98,7 +98,7 @@ std::string ReadText(const char* name)
 
 // The sound's name is what follows the path's last separator. A path without
 // one, or ending in one, names no file the program could find: the default
-// sound beside the executable is used instead, in memory only.
+// sound among the program's own files is used instead, in memory only.
 void LoadSound(COptionsDlg& dlg, const std::string& stored)
 {
     dlg.m_WavPathname = stored;
@@ -106,7 +106,7 @@ void LoadSound(COptionsDlg& dlg, const std::string& stored)
     dlg.m_SoundName = cut == std::string::npos ? std::string() : stored.substr(cut + 1);
     if (dlg.m_SoundName.empty()) {
         dlg.m_SoundName = COptionsDlg::kDefaultSound;
-        dlg.m_WavPathname = AppPaths::BesideExecutable(COptionsDlg::kDefaultSound);
+        dlg.m_WavPathname = AppPaths::ProgramDataFile(COptionsDlg::kDefaultSound);
     }
 }
 
@@ -236,6 +236,61 @@ std::optional<COptionsDlg::Notice> COptionsDlg::OnOk(const Controls& controls)
                       kAddressEdit};
     SaveOnOk();
     return std::nullopt;
+}
+
+std::optional<COptionsDlg::Notice> COptionsDlg::OnTestEmail(const Controls& controls)
+{
+    if (auto refused = TestEmailChecks(controls))
+        return refused;
+    return SendTestEmail(TestEmailMessage());
+}
+
+std::optional<COptionsDlg::Notice> COptionsDlg::TestEmailChecks(const Controls& controls)
+{
+    if (auto refused = TakeValues(controls))
+        return refused;
+    if (m_EmailServer.empty())
+        return Notice{"Please enter an SMTP Server Address.", Notice::Icon::Stop, kServerEdit};
+    if (m_EmailAddress.empty())
+        return Notice{"Please enter an email address for the sender.", Notice::Icon::Stop,
+                      kAddressEdit};
+    return std::nullopt;
+}
+
+MailDelivery::Mail COptionsDlg::TestEmailMessage() const
+{
+    MailDelivery::Mail mail;
+    mail.server = m_EmailServer;
+    mail.port = m_EmailPort;
+    mail.security = m_EmailSecurity;
+    mail.username = m_EmailUsername;
+    mail.password = m_EmailPassword;
+    mail.senderName = "Kestrelle";
+    mail.senderEmail = m_EmailAddress;
+    mail.recipient = m_EmailAddress;
+    mail.subject = "Test message from Kestrelle";
+    mail.body = "\r\nThis is a test message sent from Kestrelle to verify your email settings. If "
+                "you receive this message, then your settings appear to be correct.\r\n";
+    return mail;
+}
+
+std::optional<COptionsDlg::Notice> COptionsDlg::SendTestEmail(const MailDelivery::Mail& mail)
+{
+    std::string response;
+    switch (MailDelivery::Send(mail, response)) {
+    case MailDelivery::Outcome::NoConnection:
+        return std::nullopt;
+    case MailDelivery::Outcome::Sent:
+        return Notice{"A test email has been successfully sent to " + mail.recipient,
+                      Notice::Icon::Information, 0};
+    default:
+        return Notice{"There was a problem sending an email to " + mail.recipient +
+                          "\n\nPlease check your email settings. Try leaving SMTP Username and "
+                          "SMTP Password empty. The full response from your SMTP server is "
+                          "listed below:\n\n" +
+                          response,
+                      Notice::Icon::Stop, 0};
+    }
 }
 
 void COptionsDlg::WritePlaySound() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/MailDelivery.h"
+
 #include <optional>
 #include <string>
 
@@ -10,12 +12,12 @@
 // This class is the half the core needs and can test without a display: the
 // fields and their loading, the exchange between the controls' values and
 // the fields with its checks, and every handler's rule and write. The window
-// is a separate class of the desktop library (src/ui) that edits one
-// COptionsDlg: it builds the controls, hands their values over as Controls,
-// shows the Notice it gets back (caption "Kestrelle", focus on the control
-// named) and enables the controls from the fields. DoModal is declared here
-// and defined there, so the core never links a window; the desktop's main
-// window calls it on its member object.
+// is a separate class of the desktop library, COptionsWindow (src/ui), that
+// edits one COptionsDlg and is shown with COptionsWindow::Run: it builds the
+// controls, hands their values over as Controls, shows the Notice it gets
+// back (caption "Kestrelle", focus on the control named) and enables the
+// controls from the fields. So the core never links a window, and the class
+// has one definition.
 class COptionsDlg
 {
 public:
@@ -27,10 +29,6 @@ public:
     // take as they are (an m_Minutes below 1, say) are loaded as they are:
     // bounding them is the timer's business. Writes nothing.
     void LoadSettings();
-
-    // Shows the dialog (defined by the desktop library); true when it ended
-    // with OK, false on cancel.
-    bool DoModal();
 
     // The control ids the window's controls keep as their names.
     static constexpr int kMinutesEdit = 1037;
@@ -96,6 +94,18 @@ public:
     // everything is written (SaveOnOk) and the dialog closes with OK.
     std::optional<Notice> OnOk(const Controls& controls);
 
+    // Test Email: takes the values and checks the server and the sender
+    // address (TestEmailChecks), then sends the test message to the sender
+    // address with the fields as they stand, by the chosen connection
+    // security, and says how it went (SendTestEmail). Writes nothing. No
+    // Notice at all when the server cannot be reached. Blocks for the
+    // conversation; a window that would rather not wait on its own thread
+    // runs the checks there and SendTestEmail(TestEmailMessage()) elsewhere.
+    std::optional<Notice> OnTestEmail(const Controls& controls);
+    std::optional<Notice> TestEmailChecks(const Controls& controls);
+    MailDelivery::Mail TestEmailMessage() const;
+    static std::optional<Notice> SendTestEmail(const MailDelivery::Mail& mail);
+
     // The writes made at once.
     void WritePlaySound() const;
     void WriteEnableEmail() const;
@@ -118,7 +128,7 @@ public:
     std::string m_EmailUsername;
     std::string m_EmailPassword;
 
-    // The sound used when WavPathname names no file; it sits beside the
-    // executable.
+    // The sound used when WavPathname names no file; it is one of the
+    // program's own files (AppPaths::ProgramDataFile).
     static constexpr const char* kDefaultSound = "default.wav";
 };

@@ -3,6 +3,7 @@
 #include "ui_AboutDlg.h"
 
 #include <QIcon>
+#include <QLayout>
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::AboutDlg>())
 {
@@ -10,6 +11,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     m_ui->icon128->setPixmap(QIcon(":/icons/kestrelle.svg").pixmap(32, 32));
     m_ui->hyperlink1103->setText(MakerAddress());
     m_ui->hyperlink1103->Bind();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 CAboutDlg::~CAboutDlg() = default;

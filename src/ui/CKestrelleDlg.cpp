@@ -9,6 +9,7 @@
 #include "platform/UserMessage.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
+#include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
 #include "ui/SiteListModel.h"
 #include "ui/TrayPresence.h"
@@ -229,7 +230,7 @@ void CKestrelleDlg::RemoveSites()
 
 void CKestrelleDlg::OnOptions()
 {
-    if (m_Options.DoModal())
+    if (COptionsWindow::Run(m_Options, this) == QDialog::Accepted)
         RestartCheckTimer();
 }
 

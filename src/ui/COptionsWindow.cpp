@@ -206,65 +206,35 @@ void COptionsWindow::OnPreview()
 
 void COptionsWindow::OnTestEmail()
 {
-    if (m_bTesting || Show(m_settings.TakeValues(Controls())))
+    if (m_bTesting || Show(m_settings.TestEmailChecks(Controls())))
         return;
-    const COptionsDlg& s = m_settings;
-    if (s.m_EmailServer.empty()) {
-        UserMessage::Show("Please enter an SMTP Server Address.", UserMessage::Icon::Stop);
-        m_ui->serverEdit->setFocus();
-        return;
-    }
-    if (s.m_EmailAddress.empty()) {
-        UserMessage::Show("Please enter an email address for the sender.", UserMessage::Icon::Stop);
-        m_ui->addressEdit->setFocus();
-        return;
-    }
-    CTestEmail::Settings mail;
-    mail.server = s.m_EmailServer;
-    mail.port = static_cast<std::uint16_t>(s.m_EmailPort);
-    mail.address = s.m_EmailAddress;
-    mail.username = s.m_EmailUsername;
-    mail.password = s.m_EmailPassword;
-    mail.security = s.m_EmailSecurity;
-
+    MailDelivery::Mail mail = m_settings.TestEmailMessage();
     TestMailSender sender;
     {
         std::lock_guard lock(g_seamMutex);
         sender = g_testMailSender;
     }
     if (!sender)
-        sender = &CTestEmail::Send;
+        sender = &COptionsDlg::SendTestEmail;
 
     SetTesting(true);
     // Off this thread: connecting may take 30 s and each reply 60 s, and the
     // window must stay painted meanwhile.
     std::thread([relay = m_relay, sender = std::move(sender), mail = std::move(mail)] {
-        const CTestEmail::Result result = sender(mail);
+        const std::optional<COptionsDlg::Notice> outcome = sender(mail);
         std::lock_guard lock(relay->mutex);
         if (relay->window)
             QMetaObject::invokeMethod(
                 relay->window,
-                [window = relay->window, address = mail.address, result] {
-                    window->ShowTestResult(address, result);
-                },
+                [window = relay->window, outcome] { window->ShowTestResult(outcome); },
                 Qt::QueuedConnection);
     }).detach();
 }
 
-void COptionsWindow::ShowTestResult(const std::string& address, const CTestEmail::Result& result)
+void COptionsWindow::ShowTestResult(const std::optional<COptionsDlg::Notice>& outcome)
 {
     SetTesting(false);
-    switch (result.outcome) {
-    case CTestEmail::Outcome::NotConnected:
-        break;
-    case CTestEmail::Outcome::Sent:
-        UserMessage::Show(CTestEmail::SuccessText(address), UserMessage::Icon::Information);
-        break;
-    case CTestEmail::Outcome::Failed:
-        UserMessage::Show(CTestEmail::FailureText(address, result.responses),
-                          UserMessage::Icon::Stop);
-        break;
-    }
+    Show(outcome); // nothing when the server could not be reached
     Q_EMIT TestEmailFinished();
 }
 
@@ -283,11 +253,6 @@ void COptionsWindow::OnOK()
     if (m_bTesting || Show(m_settings.OnOk(Controls())))
         return;
     accept();
-}
-
-bool COptionsDlg::DoModal()
-{
-    return COptionsWindow::Run(*this, QApplication::activeWindow()) == QDialog::Accepted;
 }
 
 void COptionsWindow::SetFileChooserForTests(FileChooser chooser)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "settings/COptionsDlg.h"
-#include "ui/CTestEmail.h"
 
 #include <QDialog>
 
@@ -63,8 +62,10 @@ public:
     using FileChooser = std::function<std::optional<std::string>(QWidget*, const FileQuestion&)>;
     static void SetFileChooserForTests(FileChooser chooser);
 
-    // Where the test e-mail is sent from, replaceable so a test can hold it.
-    using TestMailSender = std::function<CTestEmail::Result(const CTestEmail::Settings&)>;
+    // What sends the test e-mail (on a thread of its own) and says how it
+    // went; replaceable so a test can hold it.
+    using TestMailSender =
+        std::function<std::optional<COptionsDlg::Notice>(const MailDelivery::Mail&)>;
     static void SetTestMailSenderForTests(TestMailSender sender);
 
 Q_SIGNALS:
@@ -76,7 +77,7 @@ private:
     // control; true when there was one.
     bool Show(const std::optional<COptionsDlg::Notice>& notice);
     void SetTesting(bool testing);
-    void ShowTestResult(const std::string& address, const CTestEmail::Result& result);
+    void ShowTestResult(const std::optional<COptionsDlg::Notice>& outcome);
     void EnableSoundControls();
     void EnableEmailControls();
 

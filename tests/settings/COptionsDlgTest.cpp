@@ -1,7 +1,10 @@
 #include "StoreTestSupport.h"
 
+#include "net/FetchSettings.h"
 #include "platform/AppPaths.h"
 #include "settings/COptionsDlg.h"
+#include "support/TlsFront.h"
+#include "support/TlsSmtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +17,7 @@
 
 namespace {
 
-const std::string kDefaultWav = AppPaths::BesideExecutable("default.wav");
+const std::string kDefaultWav = AppPaths::ProgramDataFile("default.wav");
 
 TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
 {
@@ -176,38 +179,25 @@ TEST(COptionsDlg, LoadsOnWorkerThreadsWhileTheUiThreadWrites)
 
 TEST(COptionsDlg, TheNumberFieldsTakeIntegersInTheirRangeOnly)
 {
-    const std::string noInteger = "Please enter an integer.";
-    const std::string minutesRange = "Please enter an integer between 1 and 2147483647.";
-    const std::string portRange = "Please enter an integer between 1 and 65535.";
+    const std::string none = "Please enter an integer.";
+    const std::string minutes = "Please enter an integer between 1 and 2147483647.";
+    const std::string port = "Please enter an integer between 1 and 65535.";
     const struct
     {
         bool port;
         const char* text;
         std::string refusal; // empty: taken
-        int value;
     } cases[] = {
-        {false, "60", "", 60},
-        {false, " 7 ", "", 7},
-        {false, "2147483647", "", 2147483647},
-        {false, "", noInteger, 0},
-        {false, "5x", noInteger, 0},
-        {false, "-", noInteger, 0},
-        {false, "0", minutesRange, 0},
-        {false, "-3", minutesRange, 0},
-        {false, "2147483648", minutesRange, 0},
-        {false, "99999999999999999999", minutesRange, 0},
-        {true, "587", "", 587},
-        {true, "65535", "", 65535},
-        {true, "0", portRange, 0},
-        {true, "65561", portRange, 0},
-        {true, "", noInteger, 0},
+        {false, " 7 ", ""},  {false, "2147483647", ""}, {false, "", none},
+        {false, "5x", none}, {false, "0", minutes},     {false, "2147483648", minutes},
+        {true, "65535", ""}, {true, "0", port},         {true, "65561", port},
     };
     for (const auto& c : cases) {
         int value = -1;
         const auto refusal = c.port ? COptionsDlg::CheckPort(c.text, value)
                                     : COptionsDlg::CheckMinutes(c.text, value);
         EXPECT_EQ(refusal.value_or(""), c.refusal) << c.text;
-        EXPECT_EQ(value, c.refusal.empty() ? c.value : -1) << c.text;
+        EXPECT_EQ(value, c.refusal.empty() ? std::atoi(c.text) : -1) << c.text;
     }
 }
 
@@ -228,11 +218,6 @@ TEST(COptionsDlg, AFailedExchangeStopsAtTheFieldThatFailed)
     EXPECT_EQ(dlg.m_EmailServer, "smtp.example.org");
     EXPECT_EQ(dlg.m_EmailPort, 25);
     EXPECT_EQ(dlg.m_EmailSecurity, 0);
-
-    c.minutes = "";
-    c.server = "other.example.org";
-    ASSERT_TRUE(dlg.TakeValues(c));
-    EXPECT_EQ(dlg.m_EmailServer, "smtp.example.org");
     EXPECT_FALSE(std::filesystem::exists(store.file()));
 }
 
@@ -244,16 +229,10 @@ TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
     c.minutes = "60";
     c.enableEmail = true;
     c.address = "ann@example.org";
-    auto notice = dlg.OnOk(c);
-    ASSERT_TRUE(notice);
-    EXPECT_EQ(notice->text, "Please enter a valid SMTP Server Address.");
-    EXPECT_EQ(notice->focus, COptionsDlg::kServerEdit);
+    EXPECT_EQ(dlg.OnOk(c)->focus, COptionsDlg::kServerEdit);
     c.server = "smtp.example.org";
     c.address = "";
-    notice = dlg.OnOk(c);
-    ASSERT_TRUE(notice);
-    EXPECT_EQ(notice->text, "Please enter a valid Email Address to send from.");
-    EXPECT_EQ(notice->focus, COptionsDlg::kAddressEdit);
+    EXPECT_EQ(dlg.OnOk(c)->text, "Please enter a valid Email Address to send from.");
     EXPECT_FALSE(std::filesystem::exists(store.file()));
 
     c.address = "ann@example.org";
@@ -271,9 +250,6 @@ TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
                                                "m_EmailAddress=ann@example.org\n"
                                                "m_EmailUsername=ann\n"
                                                "m_EmailPassword=s3cret;#\n");
-    // The e-mail flag is not among OK's writes.
-    EXPECT_EQ(COptionsDlg().m_EnableEmail, 0);
-    EXPECT_EQ(COptionsDlg().m_EmailSecurity, 1);
 }
 
 TEST(COptionsDlg, TheCheckBoxesAndBrowseWriteAtOnce)
@@ -288,15 +264,73 @@ TEST(COptionsDlg, TheCheckBoxesAndBrowseWriteAtOnce)
     EXPECT_FALSE(std::filesystem::exists(store.file()));
     c.minutes = "10";
     EXPECT_FALSE(dlg.OnPlaySoundClicked(c));
-    EXPECT_EQ(Read("m_PlaySound"), "0");
     EXPECT_FALSE(dlg.OnEnableEmailClicked(c));
-    EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\nm_PlaySound=0\nm_EnableEMail=1\n");
     dlg.OnSoundChosen("/home/ann/sounds/bell.wav");
     EXPECT_EQ(dlg.m_SoundName, "bell.wav");
-    EXPECT_EQ(Read("WavPathname"), "/home/ann/sounds/bell.wav");
-    // Taken by the clicks but not written until OK.
-    EXPECT_EQ(dlg.m_Minutes, 10);
-    EXPECT_EQ(Read("m_Minutes"), "");
+    // The interval taken by the clicks waits for OK.
+    EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\nm_PlaySound=0\nm_EnableEMail=1\n"
+                                               "WavPathname=/home/ann/sounds/bell.wav\n");
+}
+
+TEST(COptionsDlg, TestEmailSaysHowItWentAndWritesNothing)
+{
+    TempStore store;
+    TempDir certFolder, dir;
+    TlsFront::Certificates certs;
+    ASSERT_TRUE(TlsFront::MakeCertificates(certFolder.path(), certs));
+    FetchSettings::SetCaFileForTests(certs.caFile);
+    TlsSmtpServer server(dir.path(), TlsSmtpServer::Mode::StartTls, certs.signedCert,
+                         certs.signedKey, "ann", "s3cret");
+    ASSERT_TRUE(server.IsRunning());
+    // A port nothing listens on: the one a closed server had.
+    uint16_t closedPort = 0;
+    {
+        TempDir other;
+        TlsSmtpServer gone(other.path(), TlsSmtpServer::Mode::StartTls, certs.signedCert,
+                           certs.signedKey);
+        closedPort = gone.Port();
+    }
+
+    using Icon = COptionsDlg::Notice::Icon;
+    const struct
+    {
+        const char* server;
+        uint16_t port;
+        const char* password;
+        std::string text; // its start; empty: no notice at all
+        Icon icon;
+        int focus;
+    } cases[] = {
+        {"", server.Port(), "s3cret", "Please enter an SMTP Server Address.", Icon::Stop,
+         COptionsDlg::kServerEdit},
+        {"127.0.0.1", closedPort, "s3cret", "", Icon::Stop, 0},
+        {"127.0.0.1", server.Port(), "s3cret",
+         "A test email has been successfully sent to ann@example.org", Icon::Information, 0},
+        {"127.0.0.1", server.Port(), "wrong",
+         "There was a problem sending an email to ann@example.org\n\nPlease check", Icon::Stop, 0},
+    };
+    for (const auto& c : cases) {
+        COptionsDlg dlg;
+        COptionsDlg::Controls controls = dlg.Values();
+        controls.server = c.server;
+        controls.address = "ann@example.org";
+        controls.port = std::to_string(c.port);
+        controls.security = 1;
+        controls.username = "ann";
+        controls.password = c.password;
+        const auto notice = dlg.OnTestEmail(controls);
+        ASSERT_EQ(notice.has_value(), !c.text.empty()) << c.text;
+        if (!notice)
+            continue;
+        EXPECT_EQ(notice->text.substr(0, c.text.size()), c.text);
+        EXPECT_EQ(notice->icon, c.icon) << c.text;
+        EXPECT_EQ(notice->focus, c.focus) << c.text;
+    }
+    ASSERT_EQ(server.Messages().size(), 1u);
+    EXPECT_NE(server.Messages()[0].data.find("Subject: Test message from Kestrelle\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+    FetchSettings::SetCaFileForTests("");
 }
 
 } // namespace

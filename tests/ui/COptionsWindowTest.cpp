@@ -257,10 +257,11 @@ TEST(COptionsWindow, WhileTheTestEmailIsUnderWayTheButtonsDoNothing)
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> sendings{0};
-    COptionsWindow::SetTestMailSenderForTests([&, released](const CTestEmail::Settings&) {
+    COptionsWindow::SetTestMailSenderForTests([&, released](const MailDelivery::Mail& mail) {
         ++sendings;
         released.wait();
-        return CTestEmail::Result{CTestEmail::Outcome::Sent, "250 OK"};
+        return COptionsDlg::Notice{"A test email has been successfully sent to " + mail.recipient,
+                                   COptionsDlg::Notice::Icon::Information, 0};
     });
     Options o("m_EnableEmail=1\nm_EmailServer=mail.example.org\nm_EmailAddress=me@example.org\n");
     o.Click("testEmailButton");
@@ -269,7 +270,7 @@ TEST(COptionsWindow, WhileTheTestEmailIsUnderWayTheButtonsDoNothing)
     o.Click("okButton");
     o.Click("playSoundCheck");
     EXPECT_TRUE(o.window->isVisible());
-    EXPECT_EQ(Read("m_Minutes"), ""); // OK wrote nothing
+    EXPECT_EQ(Read("m_Minutes"), "");    // OK wrote nothing
     EXPECT_EQ(Read("m_PlaySound"), "1"); // nor did the check box
     EXPECT_TRUE(o.Get<QCheckBox>("playSoundCheck")->isChecked());
     EXPECT_TRUE(o.messages.All().empty());
