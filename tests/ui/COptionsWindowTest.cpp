@@ -70,10 +70,6 @@ TEST(COptionsWindow, ABadNumberStopsTheExchangeThereWithItsMessageAndFocus)
     } cases[] = {
         {"", "25", "Please enter an integer.", "minutesEdit", false},
         {"0", "25", "Please enter an integer between 1 and 2147483647.", "minutesEdit", false},
-        {"2147483648", "25", "Please enter an integer between 1 and 2147483647.", "minutesEdit",
-         false},
-        {"5", "", "Please enter an integer.", "portEdit", true},
-        {"5", "0", "Please enter an integer between 1 and 65535.", "portEdit", true},
         {"5", "65536", "Please enter an integer between 1 and 65535.", "portEdit", true},
     };
     for (const auto& c : cases) {
