@@ -13,7 +13,6 @@ cmake --build --preset dev -j2
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
     echo "No display: run 'xvfb-run -a bash scripts/run.sh' for the window; checking your list with kestrelle-check instead." >&2
-    list="${XDG_DATA_HOME:-$HOME/.local/share}/Kestrelle/kestrelle.dat"
-    exec build/dev/src/app/kestrelle-check "$list"
+    exec build/dev/src/app/kestrelle-check
 fi
 exec build/dev/src/app/kestrelle "$@"

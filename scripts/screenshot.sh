@@ -68,7 +68,7 @@ for _ in $(seq 100); do
         ! grep -q '^CHECKING' "$work/data/Kestrelle/kestrelle.dat" && break
     sleep 0.2
 done
-window=$(DISPLAY="$display" xdotool search --sync --name '^Kestrelle$' | head -1)
+window=$(DISPLAY="$display" xdotool search --sync --onlyvisible --name '^Kestrelle$' | head -1)
 sleep 0.5
 mkdir -p "$(dirname "$out")"
 DISPLAY="$display" import -window "$window" "$out"

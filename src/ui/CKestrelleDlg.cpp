@@ -6,6 +6,7 @@
 #include "monitor/DataFileSaver.h"
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
+#include "platform/FreedMemory.h"
 #include "platform/UserMessage.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
@@ -82,6 +83,9 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     m_ui->listSites->setContextMenuPolicy(Qt::PreventContextMenu);
+    // A pass replaces every page and its save copies the whole list: what
+    // they let go of goes back to the system once the pass is over.
+    connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
 
     TrayPresence::Window window;
     window.widget = this;

@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
+#include <algorithm>
+
 namespace {
 
 // A red row that is selected stays red, a shade darker, so the user sees
@@ -44,12 +46,13 @@ CSiteListCtrl::CSiteListCtrl(QWidget* parent) : QTreeView(parent)
     setIconSize(QSize(16, 16));
     setTextElideMode(Qt::ElideRight);
     setItemDelegate(new SiteRowDelegate(this));
+    // Sorting is ours: the header only reports the click. (Switching the
+    // view's own sorting off also makes headings unclickable, so first.)
+    setSortingEnabled(false);
     header()->setStretchLastSection(false);
     header()->setSectionsClickable(true);
     header()->setSectionsMovable(false);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // Sorting is ours: the header only reports the click.
-    setSortingEnabled(false);
     connect(header(), &QHeaderView::sectionClicked, this, &CSiteListCtrl::OnColumnClick);
 }
 
@@ -97,10 +100,17 @@ bool CSiteListCtrl::viewportEvent(QEvent* event)
         event->ignore();
         return true;
     }
-    // A page is shown as the characters it holds, never as markup, broken
-    // into lines no wider than 500 pixels.
-    const QString shown = QStringLiteral("<p style=\"white-space:pre-wrap\">") +
-                          tip.toHtmlEscaped() + QStringLiteral("</p>");
+    // A page is shown as the characters it holds, never as markup, in lines
+    // of at most 500 pixels.
+    const QFontMetrics metrics(QToolTip::font());
+    int natural = 0;
+    for (const QString& line : tip.split(QLatin1Char('\n')))
+        natural = std::max(natural, metrics.horizontalAdvance(line));
+    const QString shown =
+        QStringLiteral("<table width=\"%1\" cellspacing=\"0\" cellpadding=\"0\"><tr>"
+                       "<td style=\"white-space:pre-wrap\">%2</td></tr></table>")
+            .arg(std::min(natural + 2, kTipMaxWidth))
+            .arg(tip.toHtmlEscaped());
     QToolTip::showText(help->globalPos(), shown, viewport(), visualRect(indexAt(help->pos())));
     return true;
 }

@@ -14,6 +14,7 @@ class CSiteListCtrl : public QTreeView
 
 public:
     static constexpr int kColumnWidths[] = {200, 75, 135, 100, 800, 0};
+    static constexpr int kTipMaxWidth = 500;
 
     explicit CSiteListCtrl(QWidget* parent = nullptr);
 

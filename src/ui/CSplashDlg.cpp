@@ -8,7 +8,7 @@
 #include <QTimer>
 
 CSplashDlg::CSplashDlg(QWidget* owner)
-    : QDialog(owner, Qt::SplashScreen | Qt::FramelessWindowHint),
+    : QDialog(owner, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       m_ui(std::make_unique<Ui::CSplashDlg>())
 {
     m_ui->setupUi(this);

@@ -13,7 +13,8 @@ CSystemTray::CSystemTray(std::unique_ptr<TrayHost> host, QObject* parent)
 {
     if (!m_host)
         m_host = std::make_unique<QtTrayHost>(
-            [this](TrayHost::Activation activation) { OnTrayNotify(activation); });
+            [this](TrayHost::Activation activation) { OnTrayNotify(activation); },
+            [this] { OnTrayChanged(); });
 
     m_menu->setObjectName("trayMenu163");
     AddEntry("menuAbout", "&About", kCmdAbout);

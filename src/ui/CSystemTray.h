@@ -71,6 +71,8 @@ public:
     void RemoveIcon();
     void SetDefaultMenuItem(int position);
     void OnTrayNotify(TrayHost::Activation activation);
+    // A tray host appeared or went away.
+    void OnTrayChanged() { Q_EMIT TrayChanged(); }
 
     bool Enabled() const { return m_bEnabled.load(); }
     bool MonitoringOn() const { return m_bMonitoringOn.load(); }
@@ -91,6 +93,7 @@ Q_SIGNALS:
     // A menu entry was chosen or the icon double-clicked; the main window
     // carries the command out.
     void Command(int commandId);
+    void TrayChanged();
 
 private:
     void Post(std::function<void()> op);

@@ -76,11 +76,13 @@ void FlashAlertThread::Run(FlashAlertJob job)
     while (g_bKeepFlashing) {
         tray.SetIconById(CSystemTray::kIconAlert);
         const bool more = WaitStep();
-        // Ends on the picture of the state monitoring is in by now.
         tray.ShowStateIcon();
         if (!more || !g_bKeepFlashing || !WaitStep())
             break;
     }
+    // Ends on the picture of the state monitoring is in by now, which the
+    // Enabled command may have changed during the last step.
+    tray.ShowStateIcon();
     tray.SetTipText(CSystemTray::kTipRunning);
     std::lock_guard<std::mutex> lock(g_flashMutex);
     g_bFlashRunning = false;

@@ -14,10 +14,19 @@
 #include <QDBusVariant>
 #endif
 
-QtTrayHost::QtTrayHost(std::function<void(Activation)> onActivated)
+QtTrayHost::QtTrayHost(std::function<void(Activation)> onActivated,
+                       std::function<void()> onTrayChanged)
     : m_icon(new QSystemTrayIcon(this)), m_onActivated(std::move(onActivated)),
-      m_activationOnly(StatusNotifierHostRegistered())
+      m_onTrayChanged(std::move(onTrayChanged)), m_activationOnly(StatusNotifierHostRegistered())
 {
+    // The X11 platform announces a tray host that appears or goes away on its
+    // native interface, an object Qt's public headers know only by name (a
+    // QObject, its only base); Qt docks the icon by the same signal.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (auto* native = reinterpret_cast<QObject*>(qGuiApp->platformNativeInterface()))
+            connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this,
+                    SLOT(OnTrayWindowChanged()));
+    }
     connect(m_icon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 Activation activation = Activation::Unknown;
@@ -43,6 +52,12 @@ QtTrayHost::QtTrayHost(std::function<void(Activation)> onActivated)
 }
 
 QtTrayHost::~QtTrayHost() = default;
+
+void QtTrayHost::OnTrayWindowChanged()
+{
+    if (m_onTrayChanged)
+        m_onTrayChanged();
+}
 
 bool QtTrayHost::StatusNotifierHostRegistered()
 {

@@ -16,7 +16,8 @@ class QtTrayHost : public QObject, public TrayHost
     Q_OBJECT
 
 public:
-    explicit QtTrayHost(std::function<void(Activation)> onActivated);
+    // `onTrayChanged` is told when a tray host appears or goes away.
+    QtTrayHost(std::function<void(Activation)> onActivated, std::function<void()> onTrayChanged);
     ~QtTrayHost() override;
 
     bool Available() const override;
@@ -33,8 +34,12 @@ public:
     // only. False without D-Bus.
     static bool StatusNotifierHostRegistered();
 
+private Q_SLOTS:
+    void OnTrayWindowChanged();
+
 private:
     QSystemTrayIcon* m_icon;
     std::function<void(Activation)> m_onActivated;
+    std::function<void()> m_onTrayChanged;
     bool m_activationOnly;
 };

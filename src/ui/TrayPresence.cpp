@@ -10,7 +10,9 @@
 #include "ui/FlashAlertThread.h"
 #include "ui/HideBalloon.h"
 
+#include <QEvent>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdlib>
 
@@ -19,6 +21,45 @@ std::function<void(int)>& ExitFunction()
 {
     static std::function<void(int)> exitFunction = [](int code) { std::exit(code); };
     return exitFunction;
+}
+
+// Minimises a window that was never shown or was hidden once the window
+// manager has put it on screen: some managers (openbox among them) ignore a
+// window's wish to start minimised and map it normal.
+class MinimiseWhenExposed : public QObject
+{
+public:
+    explicit MinimiseWhenExposed(QWidget* widget) : QObject(widget), m_widget(widget)
+    {
+        widget->windowHandle()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && m_widget->windowHandle()->isExposed()) {
+            watched->removeEventFilter(this);
+            QMetaObject::invokeMethod(
+                m_widget, [widget = m_widget] { widget->showMinimized(); }, Qt::QueuedConnection);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_widget;
+};
+
+void ShowMinimised(QWidget* widget)
+{
+    if (widget->isVisible()) {
+        widget->showMinimized();
+        return;
+    }
+    widget->show();
+    if (widget->windowHandle() && !widget->windowHandle()->isExposed())
+        new MinimiseWhenExposed(widget);
+    else
+        widget->showMinimized();
 }
 
 void StoreMinimized(const char* value)
@@ -38,6 +79,7 @@ TrayPresence::TrayPresence(Window window, std::unique_ptr<TrayHost> host, QObjec
       m_sound(m_window.soundChoice)
 {
     connect(&m_tray, &CSystemTray::Command, this, &TrayPresence::OnTrayCommand);
+    connect(&m_tray, &CSystemTray::TrayChanged, this, &TrayPresence::OnTrayChanged);
     connect(&m_scheduler, &CheckScheduler::Due, this, [this] {
         m_window.checkSites();
         UpdateNextCheck();
@@ -65,6 +107,14 @@ void TrayPresence::OnTrayCommand(int commandId)
     }
 }
 
+void TrayPresence::OnTrayChanged()
+{
+    // The tray the window was hidden in has gone: the task bar is now the
+    // only way back to it.
+    if (m_hiddenInTray && !m_window.widget->isVisible() && !m_tray.TrayAvailable())
+        ShowMinimised(m_window.widget);
+}
+
 void TrayPresence::CreateIcon()
 {
     m_tray.Create(CSystemTray::kTipLoading, CSystemTray::kIconNormal);
@@ -79,7 +129,7 @@ void TrayPresence::ApplyStoredMinimized()
         if (m_tray.TrayAvailable())
             m_window.widget->hide();
         else
-            m_window.widget->showMinimized();
+            ShowMinimised(m_window.widget);
     } else if (stored != 0) {
         m_hiddenInTray = false;
     }

@@ -95,6 +95,7 @@ Q_SIGNALS:
 
 private:
     void OnTrayCommand(int commandId);
+    void OnTrayChanged();
 
     Window m_window;
     CSystemTray m_tray;

@@ -18,7 +18,7 @@ QColor At(const QImage& image, int x, int y)
     return QColor(image.pixel(x, y));
 }
 
-// The box around every pixel darker than the face: the caption's ink.
+// The box around the caption's ink.
 QRect InkBox(const QImage& image)
 {
     QRect box;
@@ -39,6 +39,9 @@ void Hover(CXPButton& button)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+// 80 x 25 pixels: the face spans (2, 2) to (77, 22), 21 rows.
+constexpr int kMiddleRow = 12; // face row 10, gradient step 30
+
 } // namespace
 
 TEST(CXPButtonTest, FaceRowsFollowTheGradientSteps)
@@ -46,79 +49,59 @@ TEST(CXPButtonTest, FaceRowsFollowTheGradientSteps)
     CXPButton button; // no caption: every face pixel is gradient
     button.resize(80, 25);
     const QImage image = Render(button);
-    const int height = 25 - 2 * CXPButton::kEdge;
-    ASSERT_EQ(height, 21);
-    for (int k = 0; k < height; ++k)
-        EXPECT_EQ(At(image, 40, CXPButton::kEdge + k),
-                  CXPButton::FaceColour(CXPButton::FaceStep(k, height), false, false))
-            << "row " << k;
-    EXPECT_EQ(At(image, 40, CXPButton::kEdge + 20), QColor(235, 235, 243));
-    EXPECT_EQ(At(image, 40, CXPButton::kEdge), QColor(255, 255, 255));
-    EXPECT_EQ(CXPButton::FaceStep(20, 21), 60);
-    EXPECT_EQ(CXPButton::FaceStep(199, 200), 62); // never past the last brush
-}
+    for (int k = 0; k < 21; ++k)
+        EXPECT_EQ(At(image, 40, 2 + k), CXPButton::FaceColour(k * 63 / 21, false, false)) << k;
+    EXPECT_EQ(At(image, 40, 22), QColor(235, 235, 243));
+    EXPECT_EQ(CXPButton::FaceStep(199, 200), 62); // taller faces repeat steps, never past 63
 
-TEST(CXPButtonTest, FaceColoursPerLook)
-{
-    struct Case
-    {
-        bool hover, lit;
-        QColor step60;
-    } const cases[] = {
-        {false, false, QColor(235, 235, 243)},
-        {false, true, QColor(235, 235, 240)},
-        {true, false, QColor(240, 240, 243)},
-        {true, true, QColor(240, 240, 235)},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(CXPButton::FaceColour(60, c.hover, c.lit), c.step60)
-            << "hover " << c.hover << " lit " << c.lit;
-}
+    // Step 60 in each look: hover and lit change the divisors.
+    EXPECT_EQ(CXPButton::FaceColour(60, false, true), QColor(235, 235, 240));
+    EXPECT_EQ(CXPButton::FaceColour(60, true, false), QColor(240, 240, 243));
+    EXPECT_EQ(CXPButton::FaceColour(60, true, true), QColor(240, 240, 235));
 
-TEST(CXPButtonTest, DefaultButtonIsLitWithoutBorder)
-{
-    CXPButton button;
-    button.resize(80, 25);
+    // The default button is lit, but has no border without focus or hover.
     button.setDefault(true);
-    const QImage image = Render(button);
-    EXPECT_EQ(At(image, 40, CXPButton::kEdge + 20), CXPButton::FaceColour(60, false, true));
-    // No border: the left edge line's place shows the face.
-    EXPECT_EQ(At(image, 2, 12), CXPButton::FaceColour(10 * 63 / 21, false, true));
+    const QImage lit = Render(button);
+    EXPECT_EQ(At(lit, 40, 22), QColor(235, 235, 240));
+    EXPECT_EQ(At(lit, 2, kMiddleRow), CXPButton::FaceColour(30, false, true));
 }
 
-TEST(CXPButtonTest, HotBorderAtItsLines)
+TEST(CXPButtonTest, HotBorderAtItsLinesUntilThePointerLeaves)
 {
     CXPButton button;
     button.resize(80, 25);
     Hover(button);
     const QImage image = Render(button);
-    // Face from (2, 2) to (78, 23) exclusive: sides 3 wide on x = 2 and
-    // x = 77, top and bottom 2 high on y = 2 and y = 23.
     const CXPButton::Border& hot = CXPButton::kHotBorder;
-    for (int x : {1, 2, 3})
-        EXPECT_EQ(At(image, x, 12), hot[0].colour) << x;
-    for (int x : {76, 77, 78})
-        EXPECT_EQ(At(image, x, 12), hot[1].colour) << x;
-    EXPECT_EQ(At(image, 40, 1), hot[2].colour);
-    EXPECT_EQ(At(image, 40, 2), hot[2].colour);
-    EXPECT_EQ(At(image, 40, 22), hot[3].colour);
-    EXPECT_EQ(At(image, 40, 23), hot[3].colour);
-    // The sides run from y = 5 to y = 20; the lines' ends stay face.
-    EXPECT_EQ(At(image, 2, 5), hot[0].colour);
-    EXPECT_EQ(At(image, 2, 20), hot[0].colour);
-    EXPECT_NE(At(image, 2, 4), hot[0].colour);
-    EXPECT_NE(At(image, 2, 21), hot[0].colour);
-    EXPECT_EQ(At(image, 4, 2), hot[2].colour);
-    EXPECT_EQ(At(image, 75, 2), hot[2].colour);
-    EXPECT_NE(At(image, 76, 1), hot[2].colour);
-    EXPECT_EQ(hot[3].colour, QColor(229, 151, 0));
-    // Hover changes the face steps too.
-    EXPECT_EQ(At(image, 40, 12), CXPButton::FaceColour(10 * 63 / 21, true, false));
+    struct Pixel
+    {
+        int x, y;
+        QColor colour;
+    } const pixels[] = {
+        // Sides 3 wide around x = 2 and x = 77, from y = 5 to y = 20.
+        {1, kMiddleRow, QColor(250, 196, 88)},
+        {3, kMiddleRow, hot[0].colour},
+        {2, 5, hot[0].colour},
+        {2, 20, hot[0].colour},
+        {76, kMiddleRow, QColor(251, 202, 106)},
+        {78, kMiddleRow, hot[1].colour},
+        // Top and bottom 2 high on y = 2 and y = 23, from x = 4 to x = 75.
+        {40, 1, QColor(252, 210, 121)},
+        {4, 2, hot[2].colour},
+        {75, 2, hot[2].colour},
+        {40, 22, QColor(229, 151, 0)},
+        {40, 23, hot[3].colour},
+        // The line ends are left out; hover lightens the face.
+        {2, 21, CXPButton::FaceColour(19 * 63 / 21, true, false)},
+        {40, kMiddleRow, CXPButton::FaceColour(30, true, false)},
+    };
+    for (const Pixel& p : pixels)
+        EXPECT_EQ(At(image, p.x, p.y), p.colour) << p.x << "," << p.y;
 
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&button, &leave);
     EXPECT_FALSE(button.IsHovered());
-    EXPECT_EQ(At(Render(button), 2, 12), CXPButton::FaceColour(10 * 63 / 21, false, false));
+    EXPECT_EQ(At(Render(button), 2, kMiddleRow), CXPButton::FaceColour(30, false, false));
 }
 
 TEST(CXPButtonTest, FocusBorderAtItsLines)
@@ -132,13 +115,11 @@ TEST(CXPButtonTest, FocusBorderAtItsLines)
     QApplication::processEvents();
     ASSERT_TRUE(button->hasFocus());
     const QImage image = Render(*button);
-    const CXPButton::Border& focus = CXPButton::kFocusBorder;
-    EXPECT_EQ(At(image, 2, 12), QColor(153, 198, 252));
-    EXPECT_EQ(At(image, 77, 12), focus[1].colour);
+    EXPECT_EQ(At(image, 2, kMiddleRow), QColor(153, 198, 252));
+    EXPECT_EQ(At(image, 77, kMiddleRow), QColor(162, 189, 252));
     EXPECT_EQ(At(image, 40, 2), QColor(162, 201, 255));
-    EXPECT_EQ(At(image, 40, 23), focus[3].colour);
-    // Focus lights the face.
-    EXPECT_EQ(At(image, 40, 12), CXPButton::FaceColour(10 * 63 / 21, false, true));
+    EXPECT_EQ(At(image, 40, 23), QColor(162, 201, 255));
+    EXPECT_EQ(At(image, 40, kMiddleRow), CXPButton::FaceColour(30, false, true)); // lit
 }
 
 TEST(CXPButtonTest, CaptionWithoutMnemonicMarkerMovesWhenPressed)
@@ -153,6 +134,5 @@ TEST(CXPButtonTest, CaptionWithoutMnemonicMarkerMovesWhenPressed)
     ASSERT_FALSE(up.isEmpty());
 
     marked.setDown(true);
-    const QRect down = InkBox(Render(marked));
-    EXPECT_EQ(down, up.translated(1, 1));
+    EXPECT_EQ(InkBox(Render(marked)), up.translated(1, 1));
 }

@@ -1,64 +1,26 @@
 #include "ui/FlashAlertThread.h"
 #include "RecordingTrayHost.h"
-#include "UiWait.h"
+#include "UiTestSupport.h"
 #include "ui/CSystemTray.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
-namespace {
-class FlashAlertThreadTest : public testing::Test
+TEST(FlashAlertThreadTest, EpisodeNamesTheSiteFlashesAndEndsOnTheCurrentStatesPicture)
 {
-protected:
-    FlashAlertThreadTest()
-    {
-        FlashAlertThread::SetStepForTests(2);
-        tray.Create(CSystemTray::kTipRunning, CSystemTray::kIconNormal);
-        record->calls.clear();
-    }
-    ~FlashAlertThreadTest() override
-    {
-        FlashAlertThread::StopAndWait();
-        FlashAlertThread::SetStepForTests(FlashAlertThread::kStepMs);
-    }
-
-    FlashAlertJob Job()
-    {
-        return FlashAlertJob{&tray, "example.com", [this] { ++sounds; }};
-    }
-    void StartFlash()
-    {
-        FlashAlertThread::KeepFlashing();
-        FlashAlertThread::Start(Job());
-    }
-
-    std::shared_ptr<TrayRecord> record = std::make_shared<TrayRecord>();
-    CSystemTray tray{std::make_unique<RecordingTrayHost>(record)};
-    std::atomic<int> sounds{0};
-};
-} // namespace
-
-TEST_F(FlashAlertThreadTest, EpisodeSoundsOnceAndFlashesUntilStopped)
-{
-    StartFlash();
-    ASSERT_TRUE(WaitUntil([&] { return record->calls.count("icon 178") >= 2; }));
-    StartFlash(); // a second failure while it flashes
-    FlashAlertThread::StopAndWait();
-    EXPECT_FALSE(g_bFlashRunning);
-    ASSERT_TRUE(WaitUntil([&] { return record->tip == "Kestrelle"; }));
-    EXPECT_EQ(sounds, 1);
-    EXPECT_EQ(record->calls.first(), "tip Kestrelle has detected example.com may be down");
-    EXPECT_TRUE(record->calls.contains("icon 128"));
-    EXPECT_EQ(record->icon, 128);
-}
-
-TEST_F(FlashAlertThreadTest, EpisodeEndsOnThePictureOfTheCurrentState)
-{
-    StartFlash();
-    ASSERT_TRUE(WaitUntil([&] { return record->calls.count("icon 178") >= 1; }));
+    FlashAlertThread::SetStepForTests(2);
+    auto record = std::make_shared<TrayRecord>();
+    CSystemTray tray(std::make_unique<RecordingTrayHost>(record));
+    tray.Create(CSystemTray::kTipRunning, CSystemTray::kIconNormal);
+    int sounds = 0;
+    FlashAlertThread::KeepFlashing();
+    FlashAlertThread::Start({&tray, "example.com", [&] { ++sounds; }});
+    ASSERT_TRUE(uitest::RunUntil([&] { return record->calls.count("icon 128") >= 2; }));
+    EXPECT_EQ(record->calls[1], "tip Kestrelle has detected example.com may be down");
+    EXPECT_EQ(record->calls[2], "icon 178");
     tray.SetMonitoringOn(false); // the Enabled command while it flashes
     FlashAlertThread::StopAndWait();
-    ASSERT_TRUE(WaitUntil([&] { return record->tip == "Kestrelle"; }));
+    ASSERT_TRUE(uitest::RunUntil([&] { return record->tip == "Kestrelle"; }));
     EXPECT_EQ(record->icon, 171);
+    EXPECT_EQ(sounds, 1);
+    FlashAlertThread::SetStepForTests(FlashAlertThread::kStepMs);
 }

@@ -7,63 +7,59 @@
 #include <gtest/gtest.h>
 
 namespace {
-class HideBalloonTest : public testing::Test
+std::string StoredTimes()
 {
-protected:
-    HideBalloonTest() : m_previous(CRegStore::SetConfigFolderForTests(m_dir.path()))
-    {
-        tray.Create(CSystemTray::kTipRunning, CSystemTray::kIconNormal);
-    }
-    ~HideBalloonTest() override { CRegStore::SetConfigFolderForTests(m_previous); }
+    return CRegStore::ReadString(RegRoot::CurrentUser, "Software", "Kestrelle",
+                                 "iShowBalloonTimes");
+}
 
-    static std::string Stored(const char* name)
-    {
-        return CRegStore::ReadString(RegRoot::CurrentUser, "Software", "Kestrelle", name);
-    }
-
-    TempDir m_dir;
-    std::string m_previous;
-    std::shared_ptr<TrayRecord> record = std::make_shared<TrayRecord>();
-    CSystemTray tray{std::make_unique<RecordingTrayHost>(record)};
+struct Store
+{
+    Store() : previous(CRegStore::SetConfigFolderForTests(dir.path())) {}
+    ~Store() { CRegStore::SetConfigFolderForTests(previous); }
+    TempDir dir;
+    std::string previous;
 };
 } // namespace
 
-TEST_F(HideBalloonTest, TenHidesWithNothingStoredShowNineBalloonsCountingFromZero)
+TEST(HideBalloonTest, TenHidesWithNothingStoredShowNineBalloonsCountingFromZero)
 {
+    Store store;
+    auto record = std::make_shared<TrayRecord>();
+    CSystemTray tray(std::make_unique<RecordingTrayHost>(record));
     std::vector<std::string> counts;
-    int shown = 0;
     for (int hide = 0; hide < 10; ++hide) {
-        shown += HideBalloon::ShowIfDue(tray);
-        counts.push_back(Stored("iShowBalloonTimes"));
+        HideBalloon::ShowIfDue(tray);
+        counts.push_back(StoredTimes());
     }
-    EXPECT_EQ(shown, 9);
     EXPECT_EQ(counts, (std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7", "8", "8"}));
-    ASSERT_EQ(record->calls.filter("balloon ").size(), 9);
-    EXPECT_EQ(record->calls.filter("balloon ").first(),
-              "balloon Kestrelle is Running|Kestrelle will automatically monitor your web "
-              "sites.|5000");
+    const QStringList balloons = record->calls.filter("balloon ");
+    ASSERT_EQ(balloons.size(), 9);
+    EXPECT_EQ(balloons.first(), "balloon Kestrelle is Running|Kestrelle will automatically "
+                                "monitor your web sites.|5000");
 }
 
-TEST_F(HideBalloonTest, StoredCountsAndTheUsersChoice)
+TEST(HideBalloonTest, StoredCountsAndTheUsersChoice)
 {
     const struct
     {
         const char* hideFlag; // nullptr: not stored
         const char* times;
         bool shown;
-        const char* storedAfter;
-    } cases[] = {
-        {nullptr, "7", true, "8"}, {nullptr, "8", false, "8"}, {"1", "3", false, "3"},
-        {"1", nullptr, false, ""}, {"0", nullptr, true, "1"},
-    };
+        const char* timesAfter;
+    } cases[] = {{nullptr, "7", true, "8"},
+                 {nullptr, "8", false, "8"},
+                 {"1", "3", false, "3"},
+                 {"1", nullptr, false, ""},
+                 {"0", nullptr, true, "1"}};
     for (const auto& c : cases) {
-        TempDir dir;
-        CRegStore::SetConfigFolderForTests(dir.path());
+        Store store;
         if (c.hideFlag)
             CRegStore::WriteString("Kestrelle", "bHideMinimizeBalloon", c.hideFlag);
         if (c.times)
             CRegStore::WriteString("Kestrelle", "iShowBalloonTimes", c.times);
+        CSystemTray tray(std::make_unique<RecordingTrayHost>(std::make_shared<TrayRecord>()));
         EXPECT_EQ(HideBalloon::ShowIfDue(tray), c.shown) << c.times;
-        EXPECT_EQ(Stored("iShowBalloonTimes"), c.storedAfter);
+        EXPECT_EQ(StoredTimes(), c.timesAfter);
     }
 }

@@ -6,55 +6,41 @@
 
 #include <memory>
 
-// Keeps what the tray icon hands to the notification area, for tests on the
-// offscreen platform, which has none. The record outlives the host, which the
-// tray icon owns.
+// What the tray icon handed to the notification area, which the offscreen
+// platform lacks. Shared, since the tray icon owns the host.
 struct TrayRecord
 {
     bool available = true;
     bool activationOnly = false;
     bool shown = false;
-    QStringList calls; // "icon 178", "tip ...", "balloon title|text|msecs", "add", "remove"
     int icon = 0;
     QString tip;
+    QStringList calls; // "add", "icon N", "tip T", "balloon TITLE|TEXT|MS", "remove"
 };
 
 class RecordingTrayHost : public TrayHost
 {
 public:
-    explicit RecordingTrayHost(std::shared_ptr<TrayRecord> record) : m_record(std::move(record)) {}
-
-    bool Available() const override { return m_record->available; }
-    bool ActivationOnly() const override { return m_record->activationOnly; }
-    bool Add(int iconId, const QString& tip) override
+    explicit RecordingTrayHost(std::shared_ptr<TrayRecord> r) : m_r(std::move(r)) {}
+    bool Available() const override { return m_r->available; }
+    bool ActivationOnly() const override { return m_r->activationOnly; }
+    bool Add(int icon, const QString& tip) override
     {
-        m_record->shown = true;
-        m_record->icon = iconId;
-        m_record->tip = tip;
-        m_record->calls << QStringLiteral("add");
+        m_r->shown = true, m_r->icon = icon, m_r->tip = tip, m_r->calls << "add";
         return true;
     }
-    void SetIcon(int iconId) override
+    void SetIcon(int icon) override
     {
-        m_record->icon = iconId;
-        m_record->calls << QStringLiteral("icon %1").arg(iconId);
+        m_r->icon = icon, m_r->calls << QString("icon %1").arg(icon);
     }
-    void SetTip(const QString& tip) override
+    void SetTip(const QString& tip) override { m_r->tip = tip, m_r->calls << "tip " + tip; }
+    void ShowMessage(const QString& title, const QString& text, int ms) override
     {
-        m_record->tip = tip;
-        m_record->calls << QStringLiteral("tip ") + tip;
+        m_r->calls << QString("balloon %1|%2|%3").arg(title, text).arg(ms);
     }
-    void ShowMessage(const QString& title, const QString& text, int msecs) override
-    {
-        m_record->calls << QStringLiteral("balloon %1|%2|%3").arg(title, text).arg(msecs);
-    }
-    void Remove() override
-    {
-        m_record->shown = false;
-        m_record->calls << QStringLiteral("remove");
-    }
+    void Remove() override { m_r->shown = false, m_r->calls << "remove"; }
     void SetMenu(QMenu*) override {}
 
 private:
-    std::shared_ptr<TrayRecord> m_record;
+    std::shared_ptr<TrayRecord> m_r;
 };

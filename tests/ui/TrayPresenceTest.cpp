@@ -1,6 +1,6 @@
 #include "ui/TrayPresence.h"
 #include "RecordingTrayHost.h"
-#include "UiWait.h"
+#include "UiTestSupport.h"
 #include "monitor/AlertChain.h"
 #include "monitor/PassGate.h"
 #include "platform/Clock.h"
@@ -13,13 +13,13 @@
 #include "ui/FlashAlertThread.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 namespace {
@@ -28,88 +28,80 @@ constexpr std::time_t kNow = 1'700'000'000;
 class TrayPresenceTest : public testing::Test
 {
 protected:
-    TrayPresenceTest() : m_previousStore(CRegStore::SetConfigFolderForTests(m_dir.path()))
+    TrayPresenceTest() : m_store(CRegStore::SetConfigFolderForTests(m_dir.path()))
     {
         Clock::SetFixedForTests(kNow);
         FlashAlertThread::SetStepForTests(2);
         TrayPresence::SetExitForTests([this](int code) { exitCodes.push_back(code); });
-        m_previousHandler = UserMessage::SetHandler(
-            [this](const std::string& text, UserMessage::Icon, UserMessage::Buttons) {
-                questions.push_back(text);
-                return answer;
-            });
+        m_handler = UserMessage::SetHandler([this](const std::string& text, auto, auto) {
+            questions.push_back(text);
+            return answer;
+        });
         window.show();
+        presence.CreateIcon();
     }
     ~TrayPresenceTest() override
     {
         FlashAlertThread::StopAndWait();
         FlashAlertThread::SetStepForTests(FlashAlertThread::kStepMs);
         TrayPresence::SetExitForTests({});
-        UserMessage::SetHandler(m_previousHandler);
+        UserMessage::SetHandler(m_handler);
         Clock::SetFixedForTests(0);
-        CRegStore::SetConfigFolderForTests(m_previousStore);
+        CRegStore::SetConfigFolderForTests(m_store);
     }
 
-    TrayPresence::Window Window()
+    TrayPresence::Window Window(QWidget& w)
     {
-        TrayPresence::Window w;
-        w.widget = &window;
-        w.checkSites = [this] { ++passes; };
-        w.minutes = [this] { return minutes; };
-        w.soundChoice = [] { return AlertSound::Choice{false, {}}; };
-        w.showNextCheck = [this](const QString& text) { label = text.toStdString(); };
-        w.finishSaves = [this] { ++savesFinished; };
-        return w;
+        return {&w,
+                [this] { ++passes; },
+                [this] { return minutes; },
+                [] {
+                    return AlertSound::Choice{false, {}};
+                },
+                [this](const QString& text) { label = text.toStdString(); },
+                [this] { ++savesFinished; }};
     }
-    static std::string Stored(const char* name)
-    {
-        return CRegStore::ReadString(RegRoot::CurrentUser, "Software", "Kestrelle", name);
-    }
-    int Balloons() const { return int(record->calls.filter("balloon ").size()); }
+    QAction* Entry(int position) { return presence.Tray().Menu()->actions().at(position); }
+    int Count(const QString& prefix) const { return int(record->calls.filter(prefix).size()); }
 
     TempDir m_dir;
-    std::string m_previousStore;
-    UserMessage::Handler m_previousHandler;
+    std::string m_store;
+    UserMessage::Handler m_handler;
     QWidget window;
-    int passes = 0;
-    int minutes = 30;
-    int savesFinished = 0;
+    int passes = 0, minutes = 30, savesFinished = 0;
     std::string label;
     std::vector<int> exitCodes;
     std::vector<std::string> questions;
     UserMessage::Answer answer = UserMessage::Answer::Yes;
     std::shared_ptr<TrayRecord> record = std::make_shared<TrayRecord>();
-    TrayPresence presence{Window(), std::make_unique<RecordingTrayHost>(record)};
+    TrayPresence presence{Window(window), std::make_unique<RecordingTrayHost>(record)};
 };
 } // namespace
 
-TEST_F(TrayPresenceTest, EnabledCommandSwitchesTimerLabelIconAndMark)
+TEST_F(TrayPresenceTest, EnabledCommandSwitchesTimerLabelAndIcon)
 {
-    presence.CreateIcon();
     presence.StartTimer();
-    QAction* enabled = presence.Tray().Menu()->actions().at(CSystemTray::kEnabledPosition);
     const std::string next = "Next check at " + TimeText::Local(kNow + 30 * 60);
-    const std::string disabled = CheckScheduler::kDisabledText;
-    EXPECT_TRUE(presence.Scheduler().IsActive());
-    EXPECT_EQ(label, next);
-
-    enabled->trigger();
-    EXPECT_FALSE(presence.Scheduler().IsActive());
-    EXPECT_EQ(label, disabled);
-    EXPECT_EQ(record->icon, 171);
-    EXPECT_FALSE(enabled->isChecked());
-
-    // Options OK while off: still off, no timer, the same label.
-    presence.RestartCheckTimer();
-    EXPECT_FALSE(presence.Scheduler().IsActive());
-    EXPECT_EQ(label, disabled);
-    EXPECT_EQ(record->icon, 171);
-
-    enabled->trigger();
-    EXPECT_TRUE(presence.Scheduler().IsActive());
-    EXPECT_EQ(label, next);
-    EXPECT_EQ(record->icon, 128);
-    EXPECT_TRUE(enabled->isChecked());
+    const std::string off =
+        "Kestrelle is currently disabled. Right-click the tray-icon and click Enabled.";
+    const struct
+    {
+        const char* step;
+        bool timer;
+        std::string label;
+        int icon;
+    } table[] = {{"disable", false, off, 171},
+                 {"Options OK while off", false, off, 171},
+                 {"enable", true, next, 128}};
+    for (const auto& row : table) {
+        if (std::string(row.step) == "Options OK while off")
+            presence.RestartCheckTimer();
+        else
+            Entry(CSystemTray::kEnabledPosition)->trigger();
+        EXPECT_EQ(presence.Scheduler().IsActive(), row.timer) << row.step;
+        EXPECT_EQ(label, row.label) << row.step;
+        EXPECT_EQ(record->icon, row.icon) << row.step;
+    }
 }
 
 TEST_F(TrayPresenceTest, TimerTicksRunAPassAndRenewTheLabel)
@@ -118,28 +110,27 @@ TEST_F(TrayPresenceTest, TimerTicksRunAPassAndRenewTheLabel)
     minutes = 1;
     presence.StartTimer();
     label.clear();
-    ASSERT_TRUE(WaitUntil([&] { return passes >= 2; }));
+    ASSERT_TRUE(uitest::RunUntil([&] { return passes >= 2; }));
     EXPECT_EQ(label, "Next check at " + TimeText::Local(kNow + 60));
 }
 
-TEST_F(TrayPresenceTest, WindowGoesIntoTheTrayOnlyWhereATrayIs)
+TEST_F(TrayPresenceTest, WindowIsHiddenOnlyWhereATrayCanBringItBack)
 {
-    presence.CreateIcon();
     record->available = false;
     presence.MinimizeToTray();
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_TRUE(window.isMinimized());
-    EXPECT_EQ(Stored("bMinimized"), "1");
-    EXPECT_EQ(Balloons(), 0);
+    EXPECT_TRUE(window.isVisible() && window.isMinimized());
+    EXPECT_EQ(Count("balloon "), 0); // no balloon about a tray that is not there
 
     window.showNormal();
     presence.Restored();
-    EXPECT_EQ(Stored("bMinimized"), "0");
     record->available = true;
     presence.MinimizeToTray();
     EXPECT_FALSE(window.isVisible());
-    EXPECT_TRUE(presence.HiddenInTray());
-    EXPECT_EQ(Balloons(), 1);
+    EXPECT_EQ(Count("balloon "), 1);
+
+    record->available = false; // the tray goes away
+    presence.Tray().OnTrayChanged();
+    EXPECT_TRUE(uitest::RunUntil([&] { return window.isVisible() && window.isMinimized(); }));
 }
 
 TEST_F(TrayPresenceTest, StoredMinimizedDecidesTheStartingWindow)
@@ -147,16 +138,14 @@ TEST_F(TrayPresenceTest, StoredMinimizedDecidesTheStartingWindow)
     const struct
     {
         const char* stored; // nullptr: missing
-        bool tray;
-        bool shownAtStart;
-        bool visible;
-        bool minimized;
-    } cases[] = {
-        {"1", true, false, false, false},   {"1", false, false, true, true},
-        {"0", true, true, true, false},     {"2", true, true, true, false},
-        {nullptr, true, true, true, false},
-    };
+        bool tray, shown, visible, minimized;
+    } cases[] = {{"1", true, false, false, false},
+                 {"1", false, false, true, true},
+                 {"0", true, true, true, false},
+                 {"2", true, true, true, false},
+                 {nullptr, true, true, true, false}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "missing");
         TempDir dir;
         CRegStore::SetConfigFolderForTests(dir.path());
         if (c.stored)
@@ -165,15 +154,11 @@ TEST_F(TrayPresenceTest, StoredMinimizedDecidesTheStartingWindow)
         w.show();
         auto r = std::make_shared<TrayRecord>();
         r->available = c.tray;
-        TrayPresence::Window win = Window();
-        win.widget = &w;
-        TrayPresence p(win, std::make_unique<RecordingTrayHost>(r));
-        p.CreateIcon();
+        TrayPresence p(Window(w), std::make_unique<RecordingTrayHost>(r));
         p.ApplyStoredMinimized();
-        SCOPED_TRACE(c.stored ? c.stored : "missing");
-        EXPECT_EQ(p.ShowAtStart(), c.shownAtStart);
+        EXPECT_EQ(p.ShowAtStart(), c.shown);
         EXPECT_EQ(w.isVisible(), c.visible);
-        EXPECT_EQ(w.isMinimized(), c.minimized);
+        EXPECT_TRUE(uitest::RunUntil([&] { return w.isMinimized() == c.minimized; }));
     }
 }
 
@@ -181,83 +166,65 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
 {
     int sounds = 0;
     QObject::connect(&presence.Sound(), &AlertSound::Finished, [&] { ++sounds; });
-    presence.CreateIcon();
-    presence.MinimizeToTray();
-    record->calls.clear();
-    // The desktop's steps as a pass meets them, the mail step between.
     BalloonAlert balloon(presence);
     FlashAlert flash(presence);
-    AlertChain alerts;
+    AlertChain alerts; // the desktop's steps as a pass meets them
     alerts.Add(balloon);
     alerts.Add(flash);
     SiteAlert alert;
     alert.siteName = "example.com";
     alert.balloonText = "text";
     alert.balloonTitle = "example.com may be down";
-    std::thread pass([&] {
+
+    presence.MinimizeToTray();
+    std::thread([&] {
         alerts.RaiseAlerts(alert);
         alerts.RaiseAlerts(alert);
-    });
-    pass.join();
-    ASSERT_TRUE(WaitUntil([&] { return sounds >= 1 && record->calls.count("icon 178") >= 2; }));
-    EXPECT_EQ(Balloons(), 2);
+    }).join();
+    ASSERT_TRUE(uitest::RunUntil([&] { return sounds == 1 && Count("icon 178") >= 2; }));
+    EXPECT_EQ(Count("balloon example.com may be down|text|28800000"), 2);
 
     window.show();
     presence.Restored();
-    ASSERT_TRUE(WaitUntil([&] { return !g_bFlashRunning && record->tip == "Kestrelle"; }));
+    ASSERT_TRUE(uitest::RunUntil([&] { return !g_bFlashRunning; }));
     record->calls.clear();
     alerts.RaiseAlerts(alert);
     alerts.RaiseAlerts(alert);
     QCoreApplication::processEvents();
-    EXPECT_EQ(Balloons(), 2);
-    EXPECT_EQ(record->calls.count("icon 178"), 0);
+    EXPECT_EQ(Count("balloon "), 2);
+    EXPECT_EQ(Count("icon 178"), 0);
     EXPECT_EQ(sounds, 1);
 }
 
 TEST_F(TrayPresenceTest, ExitAsksAndOnYesEndsWithCodeZeroWhileAPassRuns)
 {
-    presence.CreateIcon();
     presence.StartTimer();
     answer = UserMessage::Answer::No;
-    presence.Tray().Menu()->actions().at(7)->trigger();
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_EQ(questions[0], "Are you sure you want to exit the program?\n"
-                            "Your web sites will no longer be monitored.");
+    Entry(7)->trigger();
+    ASSERT_EQ(questions, std::vector<std::string>{"Are you sure you want to exit the program?\n"
+                                                  "Your web sites will no longer be monitored."});
     EXPECT_TRUE(exitCodes.empty());
     EXPECT_TRUE(presence.Scheduler().IsActive());
 
-    // A pass that stays inside the gate until the test lets it go.
-    PassGate gate;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool inPass = false, release = false;
-    std::thread worker([&] {
+    PassGate gate; // a pass that stays in the gate until the test lets it go
+    std::promise<void> entered, release;
+    std::thread pass([&] {
         gate.Run([&] {
-            std::unique_lock<std::mutex> lock(mutex);
-            inPass = true;
-            changed.notify_all();
-            changed.wait(lock, [&] { return release; });
+            entered.set_value();
+            release.get_future().wait();
         });
     });
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return inPass; });
-    }
+    entered.get_future().wait();
     presence.MinimizeToTray();
     presence.FlashIfHidden("example.com");
     answer = UserMessage::Answer::Yes;
-    presence.Tray().Menu()->actions().at(7)->trigger();
+    Entry(7)->trigger();
     EXPECT_TRUE(gate.Busy());
     EXPECT_EQ(exitCodes, std::vector<int>{0});
     EXPECT_FALSE(g_bFlashRunning);
     EXPECT_FALSE(presence.Scheduler().IsActive());
-    EXPECT_FALSE(presence.Tray().Enabled());
     EXPECT_FALSE(record->shown);
     EXPECT_EQ(savesFinished, 1);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        release = true;
-    }
-    changed.notify_all();
-    worker.join();
+    release.set_value();
+    pass.join();
 }
