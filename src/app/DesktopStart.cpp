@@ -3,6 +3,7 @@
 #include "app/CKestrelleApp.h"
 #include "monitor/DataFileSaver.h"
 #include "platform/BrokenPipe.h"
+#include "ui/CCredentialsPrompt.h"
 #include "ui/CKestrelleDlg.h"
 #include "ui/DesktopMessageBox.h"
 #include "ui/EventLoopWaiter.h"
@@ -20,6 +21,7 @@ int DesktopStart::Run(int argc, char** argv)
 
     DesktopMessageBox::Install();
     EventLoopWaiter::Install();
+    CCredentialsPrompt::Install();
 
     CKestrelleApp kestrelle;
     if (!kestrelle.InitInstance(QCoreApplication::arguments()))

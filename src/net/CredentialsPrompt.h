@@ -20,4 +20,12 @@ public:
     // (its WWW-Authenticate line names the realm).
     virtual std::optional<Credentials> Ask(const std::string& address,
                                            const std::string& rawHeaders) = 0;
+    // After a request sent again with the credentials Ask gave: how the
+    // server answered (`status` 0 when no answer came), so a prompt can keep
+    // credentials that worked and drop those refused with a 401 again.
+    // `rawHeaders` is the head of the 401 that made Ask be called.
+    virtual void Answered(const std::string& /*address*/, const std::string& /*rawHeaders*/,
+                          const Credentials& /*credentials*/, long /*status*/)
+    {
+    }
 };

@@ -7,13 +7,22 @@
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
 #include "platform/FreedMemory.h"
+#include "platform/UserMessage.h"
+#include "ui/CAboutDlg.h"
+#include "ui/CAddSiteDlg.h"
+#include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
 #include "ui/SiteListModel.h"
 #include "ui/TrayPresence.h"
 #include "ui_KestrelleDlg.h"
 
+#include <QAction>
+#include <QDesktopServices>
 #include <QEvent>
 #include <QMetaObject>
+#include <QUrl>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <mutex>
@@ -61,6 +70,19 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     }
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
+    connect(m_ui->buttonAdd, &QPushButton::clicked, this, &CKestrelleDlg::AddSite);
+    connect(m_ui->buttonEdit, &QPushButton::clicked, this, &CKestrelleDlg::EditSite);
+    connect(m_ui->buttonRemove, &QPushButton::clicked, this, &CKestrelleDlg::RemoveSites);
+    connect(m_ui->buttonOptions, &QPushButton::clicked, this, &CKestrelleDlg::OnOptions);
+    connect(m_ui->buttonHelp, &QPushButton::clicked, this, &CKestrelleDlg::OnHelp);
+    connect(m_ui->listSites, &QAbstractItemView::doubleClicked, this, &CKestrelleDlg::EditSite);
+    // Linux title bars carry no menu of the program's own: the About item
+    // lives in the window's context menu instead, outside the list.
+    auto* about = new QAction(tr("&About Kestrelle..."), this);
+    connect(about, &QAction::triggered, this, &CKestrelleDlg::OnAbout);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_ui->listSites->setContextMenuPolicy(Qt::PreventContextMenu);
     // A pass replaces every page and its save copies the whole list: what
     // they let go of goes back to the system once the pass is over.
     connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
@@ -155,19 +177,80 @@ void CKestrelleDlg::CheckSites()
     }
 }
 
-void CKestrelleDlg::AddSite() {}
+void CKestrelleDlg::AddSite()
+{
+    const COptionsDlg stored; // the address as stored at this moment
+    CAddSiteDlg dialog(this);
+    dialog.m_Email = stored.m_EmailAddress;
+    if (dialog.DoModal() != QDialog::Accepted)
+        return;
+    SiteEntry entry;
+    entry.fields = {dialog.m_URL, "-", "-", dialog.m_SearchText, "-", dialog.m_Email};
+    m_monitor->list.Append(std::move(entry));
+    SaveSites();
+}
 
-void CKestrelleDlg::EditSite() {}
+void CKestrelleDlg::EditSite()
+{
+    SiteList& list = m_monitor->list;
+    const int row = std::max(m_ui->listSites->SelectedRow(), 0);
+    const EntryId id = list.IdAt(row);
+    if (id == 0)
+        return; // an empty list has no row to edit
+    CAddSiteDlg dialog(this);
+    dialog.m_URL = list.Text(row, SiteEntry::Url);
+    dialog.m_SearchText = list.Text(row, SiteEntry::SearchText);
+    dialog.m_Email = list.Text(row, SiteEntry::EmailAddress);
+    if (dialog.DoModal() != QDialog::Accepted)
+        return;
+    // The entry, wherever it is now; gone means there is nothing to write to.
+    const int now = list.RowOf(id);
+    if (now < 0)
+        return;
+    list.SetText(now, SiteEntry::Url, dialog.m_URL);
+    list.SetText(now, SiteEntry::SearchText, dialog.m_SearchText);
+    list.SetText(now, SiteEntry::EmailAddress, dialog.m_Email);
+    SaveSites();
+}
 
-void CKestrelleDlg::RemoveSites() {}
+void CKestrelleDlg::RemoveSites()
+{
+    std::vector<int> rows;
+    if (QItemSelectionModel* selection = m_ui->listSites->selectionModel())
+        for (const QModelIndex& index : selection->selectedRows())
+            rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    int deleted = 0;
+    for (const int row : rows) {
+        if (m_monitor->list.Remove(row - deleted))
+            ++deleted;
+        else
+            UserMessage::Show("Error deleting item from list.", UserMessage::Icon::Stop);
+    }
+    if (m_monitor->list.RowCount() > 0)
+        m_ui->listSites->setCurrentIndex(m_model->index(0, 0));
+    SaveSites();
+}
 
-void CKestrelleDlg::OnOptions() {}
+void CKestrelleDlg::OnOptions()
+{
+    if (COptionsWindow::Run(m_Options, this) == QDialog::Accepted)
+        RestartCheckTimer();
+}
 
-void CKestrelleDlg::OnHelp() {}
+void CKestrelleDlg::OnHelp()
+{
+    // A missing page or no program for it: the desktop's own reaction, no word from us.
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(AppPaths::ProgramDataFile("Kestrelle.html"))));
+}
 
 void CKestrelleDlg::OnUpgrade() {}
 
-void CKestrelleDlg::OnAbout() {}
+void CKestrelleDlg::OnAbout()
+{
+    CAboutDlg(this).exec();
+}
 
 void CKestrelleDlg::ExitProgram()
 {

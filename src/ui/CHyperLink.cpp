@@ -1,0 +1,342 @@
+#include "ui/CHyperLink.h"
+
+#include "platform/UserMessage.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QUrl>
+
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+const QColor kLinkColour(0, 0, 255);
+const QColor kVisitedColour(128, 0, 128);
+const QColor kActiveColour(0, 128, 128);
+
+std::mutex g_openerMutex;
+CHyperLink::Opener g_opener;
+
+// The layouts nest: the label's item may sit in any of them.
+bool AlignInLayout(QLayout* layout, QWidget* widget, Qt::Alignment alignment)
+{
+    if (!layout)
+        return false;
+    if (layout->setAlignment(widget, alignment))
+        return true;
+    for (int i = 0; i < layout->count(); ++i)
+        if (AlignInLayout(layout->itemAt(i)->layout(), widget, alignment))
+            return true;
+    return false;
+}
+
+// Where desktop entries live, most personal first.
+QStringList ApplicationFolders()
+{
+    QStringList folders;
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
+        dataHome = QDir::homePath() + "/.local/share";
+    folders << dataHome + "/applications";
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty())
+        dataDirs = "/usr/local/share:/usr/share";
+    for (const QString& dir : dataDirs.split(':', Qt::SkipEmptyParts))
+        folders << dir + "/applications";
+    return folders;
+}
+
+// The desktop entry the desktop opens web pages with, or empty.
+QString DefaultHtmlHandler()
+{
+    QProcess query;
+    query.start("xdg-mime", {"query", "default", "text/html"});
+    if (!query.waitForStarted(5000) || !query.waitForFinished(5000) ||
+        query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+        return {};
+    const QString id = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+    // A desktop file id, never a path: nothing that could climb out of the folders.
+    if (id.isEmpty() || id.contains('/'))
+        return {};
+    for (const QString& folder : ApplicationFolders()) {
+        QFile file(folder + '/' + id);
+        if (file.open(QIODevice::ReadOnly))
+            return QString::fromUtf8(file.readAll());
+    }
+    return {};
+}
+
+int OpenWithDesktop(const std::string& url)
+{
+    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(url))))
+        return CHyperLink::kOpened;
+    // The desktop gives no reason; "no association" is what fits.
+    const int shellResult = CHyperLink::kNoAssociation;
+    const QString entry = DefaultHtmlHandler();
+    if (entry.isEmpty())
+        return shellResult;
+    const QString exec = CHyperLink::ExecLineOf(entry);
+    if (exec.isEmpty())
+        return shellResult;
+    QStringList command = CHyperLink::LaunchCommand(exec, QString::fromStdString(url));
+    if (command.isEmpty())
+        return shellResult;
+    const QString program = command.takeFirst();
+    return QProcess::startDetached(program, command) ? CHyperLink::kOpened
+                                                     : CHyperLink::kFileNotFound;
+}
+
+} // namespace
+
+CHyperLink::CHyperLink(QWidget* parent) : QLabel(parent)
+{
+    setFocusPolicy(Qt::ClickFocus);
+    setMouseTracking(true);
+}
+
+void CHyperLink::Bind()
+{
+    m_bBound = true;
+    if (m_strUrl.empty())
+        m_strUrl = text().toStdString();
+    if (text().isEmpty())
+        setText(QString::fromStdString(m_strUrl));
+    QFont linkFont = font();
+    linkFont.setUnderline((m_nLinkStyle & kUnderline) != 0);
+    setFont(linkFont);
+    SizeToText();
+    setCursor(Qt::PointingHandCursor);
+    setToolTip(QString::fromStdString(m_strUrl));
+    UpdateColour();
+}
+
+void CHyperLink::SizeToText()
+{
+    if ((m_nLinkStyle & kSizeToText) == 0)
+        return;
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    const QSize text = sizeHint();
+    const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
+    const Qt::Alignment keep = horizontal & Qt::AlignHCenter ? Qt::AlignHCenter
+                               : horizontal & Qt::AlignRight ? Qt::AlignRight
+                                                             : Qt::AlignLeft;
+    if (parentWidget() && AlignInLayout(parentWidget()->layout(), this, keep | Qt::AlignVCenter)) {
+        updateGeometry();
+        return;
+    }
+    QRect r = geometry();
+    if (keep == Qt::AlignHCenter)
+        r.adjust((r.width() - text.width()) / 2, 0, -(r.width() - text.width()) / 2, 0);
+    else if (keep == Qt::AlignRight)
+        r.setLeft(r.right() + 1 - text.width());
+    else
+        r.setWidth(text.width());
+    r.setHeight(text.height());
+    setGeometry(r);
+    update();
+}
+
+void CHyperLink::UpdateColour()
+{
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, m_bActive    ? kActiveColour
+                                     : m_bVisited ? kVisitedColour
+                                                  : kLinkColour);
+    setPalette(p);
+    update();
+}
+
+bool CHyperLink::event(QEvent* e)
+{
+    if (e->type() == QEvent::Polish && !m_bBound)
+        Bind();
+    return QLabel::event(e);
+}
+
+void CHyperLink::mouseMoveEvent(QMouseEvent* e)
+{
+    const bool inside = rect().contains(e->position().toPoint());
+    if (!m_bOver && inside) {
+        m_bOver = 1;
+        update();
+    } else if (m_bOver && !inside) {
+        m_bOver = 0;
+        update();
+    }
+    QLabel::mouseMoveEvent(e);
+}
+
+void CHyperLink::leaveEvent(QEvent* e)
+{
+    if (m_bOver) {
+        m_bOver = 0;
+        update();
+    }
+    QLabel::leaveEvent(e);
+}
+
+void CHyperLink::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        if (m_nLinkStyle & kFocusOnClick)
+            setFocus(Qt::MouseFocusReason);
+        m_bActive = 1;
+        UpdateColour();
+    }
+    QLabel::mousePressEvent(e);
+}
+
+void CHyperLink::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton && m_bActive)
+        FollowLink();
+    QLabel::mouseReleaseEvent(e);
+}
+
+void CHyperLink::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_Space) {
+        FollowLink();
+        return;
+    }
+    QLabel::keyPressEvent(e);
+}
+
+void CHyperLink::focusInEvent(QFocusEvent* e)
+{
+    m_bActive = 1;
+    UpdateColour();
+    QLabel::focusInEvent(e);
+}
+
+void CHyperLink::focusOutEvent(QFocusEvent* e)
+{
+    m_bOver = 0;
+    m_bActive = 0;
+    UpdateColour();
+    QLabel::focusOutEvent(e);
+}
+
+void CHyperLink::FollowLink()
+{
+    const int result = OpenUrl(m_strUrl);
+    if (result > 32) {
+        m_bVisited = 1;
+        UpdateColour();
+        return;
+    }
+    QApplication::beep();
+    ReportLinkError(result);
+}
+
+void CHyperLink::ReportLinkError(int code)
+{
+    UserMessage::Show("Can't open link:\n\n" + LinkErrorReason(code),
+                      UserMessage::Icon::Exclamation);
+}
+
+int CHyperLink::OpenUrl(const std::string& url)
+{
+    Opener opener;
+    {
+        std::lock_guard lock(g_openerMutex);
+        opener = g_opener;
+    }
+    return opener ? opener(url) : OpenWithDesktop(url);
+}
+
+void CHyperLink::SetOpenerForTests(Opener opener)
+{
+    std::lock_guard lock(g_openerMutex);
+    g_opener = std::move(opener);
+}
+
+QString CHyperLink::ExecLineOf(const QString& desktopEntry)
+{
+    bool inMainGroup = false;
+    for (const QString& raw : desktopEntry.split('\n')) {
+        const QString line = raw.trimmed();
+        if (line.startsWith('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        const int equals = line.indexOf('=');
+        if (equals > 0 && line.left(equals).trimmed() == "Exec")
+            return line.mid(equals + 1).trimmed();
+    }
+    return {};
+}
+
+QStringList CHyperLink::LaunchCommand(const QString& execLine, const QString& url)
+{
+    // The first placeholder for the address, quoted or bare, whichever
+    // comes first; everything from it on goes, as with "%1" on Windows.
+    int cut = -1;
+    for (int i = 0; i + 1 < execLine.size(); ++i) {
+        if (execLine[i] == '%' && execLine[i + 1] == '%') {
+            ++i; // an escaped percent sign
+            continue;
+        }
+        if (execLine[i] != '%' || !QString("uUfF").contains(execLine[i + 1]))
+            continue;
+        cut = i;
+        const bool quoted = i > 0 && (execLine[i - 1] == '"' || execLine[i - 1] == '\'') &&
+                            i + 2 < execLine.size() && execLine[i + 2] == execLine[i - 1];
+        if (quoted)
+            --cut;
+        break;
+    }
+    QString head = cut < 0 ? execLine : execLine.left(cut);
+    head.replace("%%", "%");
+    QStringList command = QProcess::splitCommand(head);
+    command << url;
+    return command;
+}
+
+std::string CHyperLink::LinkErrorReason(int code)
+{
+    switch (code) {
+    case 0:
+        return "The operating system is out\nof memory or resources.";
+    case 2:
+        return "The specified file was not found.";
+    case 3:
+        return "The specified path was not found.";
+    case 5:
+        return "The operating system denied\naccess to the specified file.";
+    case 8:
+        return "There was not enough memory to complete the operation.";
+    case 11:
+        return "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image).";
+    case 26:
+        return "A sharing violation occurred. ";
+    case 27:
+        return "The filename association is\nincomplete or invalid.";
+    case 28:
+        return "The DDE transaction could not\nbe completed because the request timed out.";
+    case 29:
+        return "The DDE transaction failed.";
+    case 30:
+        return "The DDE transaction could not\nbe completed because other DDE "
+               "transactions\nwere being processed.";
+    case 31:
+        return "There is no application associated\nwith the given filename extension.";
+    case 32:
+        return "The specified dynamic-link library was not found.";
+    default: {
+        char text[64];
+        std::snprintf(text, sizeof text, "Unknown Error (%d) occurred.", code);
+        return text;
+    }
+    }
+}
