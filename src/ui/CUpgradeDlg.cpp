@@ -125,6 +125,14 @@ void CUpgradeDlg::SetUpgradeInfo(const std::string& productName, float version,
 
 int CUpgradeDlg::DoModal(QWidget* parent)
 {
+    // The tray menu stays reachable while the dialog is open: asking again
+    // brings the open dialog forward instead of building a second window
+    // over the first one's running check.
+    if (m_window) {
+        m_window->raise();
+        m_window->activateWindow();
+        return QDialog::Rejected;
+    }
     m_window = std::make_unique<UpgradeWindow>(parent, *this);
     m_ui = std::make_unique<Ui::UpgradeDlg>();
     m_ui->setupUi(m_window.get());

@@ -27,7 +27,8 @@ public:
     CUpgradeDlg& operator=(const CUpgradeDlg&) = delete;
 
     void SetUpgradeInfo(const std::string& productName, float version, const std::string& pageUrl);
-    // QDialog::Accepted or QDialog::Rejected.
+    // QDialog::Accepted or QDialog::Rejected. While the dialog is open, a
+    // second call only brings it forward.
     int DoModal(QWidget* parent = nullptr);
 
     // "&OK": one check. Once the dialog has checked, OK stays disabled.
