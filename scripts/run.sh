@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds Kestrelle's command-line checker and
-# runs it on the site list beside the executable (build/dev/src/app/
-# kestrelle.dat; with no list there it checks nothing and says so). Extra
-# arguments go to the checker: bash scripts/run.sh --save, or a list's path.
+# Sets up a Debian 12 machine, builds Kestrelle and starts the desktop program
+# `kestrelle`, passing every argument on to it. Without a display (neither
+# DISPLAY nor WAYLAND_DISPLAY set) it says how to start it under xvfb-run and
+# runs the command-line checker on your site list instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
 cmake --preset dev >/dev/null
-cmake --build --preset dev --target kestrelle-check
-exec build/dev/src/app/kestrelle-check "$@"
+cmake --build --preset dev -j2
+
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+    echo "No display: run 'xvfb-run -a bash scripts/run.sh' for the window; checking your list with kestrelle-check instead." >&2
+    exec build/dev/src/app/kestrelle-check
+fi
+exec build/dev/src/app/kestrelle "$@"

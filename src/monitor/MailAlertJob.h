@@ -15,4 +15,7 @@ struct MailAlertJob
     std::string m_strRecipient;
     std::string m_strSubject;
     std::string m_strBody;
+    // Not part of the message: names the site in the line that reports a
+    // failed sending.
+    std::string m_strSiteName;
 };

@@ -1,0 +1,26 @@
+#include "app/DesktopStart.h"
+
+#include "platform/BrokenPipe.h"
+#include "ui/CKestrelleDlg.h"
+#include "ui/DesktopMessageBox.h"
+#include "ui/EventLoopWaiter.h"
+
+#include <QApplication>
+
+int DesktopStart::Run(int argc, char** argv)
+{
+    BrokenPipe::IgnoreForProcess();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Kestrelle"));
+    // The program ends through Exit only; putting its window away is not
+    // the end.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    DesktopMessageBox::Install();
+    EventLoopWaiter::Install();
+
+    CKestrelleDlg window;
+    window.OnInitDialog();
+    window.show();
+    return app.exec();
+}
