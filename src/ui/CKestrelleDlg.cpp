@@ -7,6 +7,7 @@
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
 #include "ui/CSiteListCtrl.h"
+#include "ui/CUpgradeDlg.h"
 #include "ui/SiteListModel.h"
 #include "ui_KestrelleDlg.h"
 
@@ -14,6 +15,7 @@
 #include <QMetaObject>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -49,7 +51,8 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
 
 CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CKestrelleDlg>()),
-      m_monitor(std::make_shared<Monitor>(AppPaths::DataFile()))
+      m_monitor(std::make_shared<Monitor>(AppPaths::DataFile())),
+      m_upgradeDlg(std::make_unique<CUpgradeDlg>())
 {
     m_ui->setupUi(this);
     m_model = std::make_unique<SiteListModel>(m_monitor->list);
@@ -59,6 +62,7 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     }
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
+    connect(m_ui->buttonUpgrade, &QPushButton::clicked, this, &CKestrelleDlg::OnUpgrade);
 }
 
 CKestrelleDlg::~CKestrelleDlg()
@@ -125,7 +129,16 @@ void CKestrelleDlg::OnOptions() {}
 
 void CKestrelleDlg::OnHelp() {}
 
-void CKestrelleDlg::OnUpgrade() {}
+void CKestrelleDlg::OnUpgrade()
+{
+    // An installed upgrade ends the program: the list's last save first.
+    CUpgradeDlg::SetExitFunction([this](int code) {
+        Saver().Flush();
+        std::exit(code);
+    });
+    m_upgradeDlg->SetUpgradeInfo("Kestrelle", 1.0f, KESTRELLE_UPGRADE_URL);
+    m_upgradeDlg->DoModal(this);
+}
 
 void CKestrelleDlg::OnAbout() {}
 

@@ -8,6 +8,7 @@
 
 class AlertChain;
 class CSiteListCtrl;
+class CUpgradeDlg;
 class DataFileSaver;
 class SiteList;
 class SiteListModel;
@@ -85,4 +86,5 @@ private:
     // Shared with the pass threads, which may outlive the window.
     std::shared_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;
+    std::unique_ptr<CUpgradeDlg> m_upgradeDlg;
 };
