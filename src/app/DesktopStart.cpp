@@ -1,7 +1,7 @@
 #include "app/DesktopStart.h"
 
+#include "app/CKestrelleApp.h"
 #include "platform/BrokenPipe.h"
-#include "ui/CKestrelleDlg.h"
 #include "ui/DesktopMessageBox.h"
 #include "ui/EventLoopWaiter.h"
 
@@ -19,8 +19,8 @@ int DesktopStart::Run(int argc, char** argv)
     DesktopMessageBox::Install();
     EventLoopWaiter::Install();
 
-    CKestrelleDlg window;
-    window.OnInitDialog();
-    window.show();
+    CKestrelleApp kestrelle;
+    if (!kestrelle.InitInstance(QCoreApplication::arguments()))
+        return 0;
     return app.exec();
 }

@@ -259,6 +259,20 @@ std::mutex g_saveMutex;
 
 bool DataFile::LoadSites(SiteList& list, const std::string& path)
 {
+    std::vector<SiteEntry> entries;
+    const bool ok = ReadEntries(path, entries);
+    try {
+        for (SiteEntry& entry : entries)
+            list.Append(std::move(entry));
+    } catch (const std::exception& e) {
+        Report("cannot read the site list", path, e.what());
+        return false;
+    }
+    return ok;
+}
+
+bool DataFile::ReadEntries(const std::string& path, std::vector<SiteEntry>& out)
+{
     try {
         InputFile file;
         switch (file.Open(path)) {
@@ -295,7 +309,7 @@ bool DataFile::LoadSites(SiteList& list, const std::string& path)
             if (in.Failed())
                 break;
             entry.mark = 0;
-            list.Append(std::move(entry));
+            out.push_back(std::move(entry));
         }
         if (in.Failed()) {
             Report("cannot read the site list", path, file.Error());

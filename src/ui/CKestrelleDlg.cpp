@@ -9,6 +9,7 @@
 #include "ui/CSiteListCtrl.h"
 #include "ui/CUpgradeDlg.h"
 #include "ui/SiteListModel.h"
+#include "ui/TrayPresence.h"
 #include "ui_KestrelleDlg.h"
 
 #include <QEvent>
@@ -63,6 +64,35 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
     connect(m_ui->buttonUpgrade, &QPushButton::clicked, this, &CKestrelleDlg::OnUpgrade);
+
+    TrayPresence::Window window;
+    window.widget = this;
+    window.checkSites = [this] { CheckSites(); };
+    window.minutes = [this] { return m_Options.m_Minutes; };
+    window.soundChoice = [this] {
+        return AlertSound::Choice{m_Options.m_PlaySound != 0, m_Options.m_WavPathname};
+    };
+    window.showNextCheck = [this](const QString& text) { m_ui->labelNextCheck->setText(text); };
+    window.finishSaves = [this] { m_monitor->saver.Flush(); };
+    m_presence = std::make_unique<TrayPresence>(std::move(window));
+    connect(m_presence.get(), &TrayPresence::Command, this, [this](int command) {
+        switch (command) {
+        case CSystemTray::kCmdAbout:
+            OnAbout();
+            break;
+        case CSystemTray::kCmdRestore:
+            RestoreFromTray();
+            break;
+        case CSystemTray::kCmdHelp:
+            OnHelp();
+            break;
+        case CSystemTray::kCmdUpgrade:
+            OnUpgrade();
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 CKestrelleDlg::~CKestrelleDlg()
@@ -74,8 +104,14 @@ CKestrelleDlg::~CKestrelleDlg()
 void CKestrelleDlg::OnInitDialog()
 {
     m_ui->listSites->SetSiteModel(m_model.get());
+    m_presence->CreateIcon();
+    m_presence->ApplyStoredMinimized();
+    m_bMinimized = m_presence->HiddenInTray();
     LoadSites();
+    m_presence->AddAlertSteps(Alerts());
     CheckSites();
+    m_presence->StartTimer();
+    m_presence->FinishStart();
 }
 
 void CKestrelleDlg::LoadSites()
@@ -142,14 +178,37 @@ void CKestrelleDlg::OnUpgrade()
 
 void CKestrelleDlg::OnAbout() {}
 
-void CKestrelleDlg::ExitProgram() {}
+void CKestrelleDlg::ExitProgram()
+{
+    m_presence->ExitProgram();
+}
+
+void CKestrelleDlg::EndProgram()
+{
+    m_presence->EndProgram();
+}
+
+void CKestrelleDlg::ToggleEnabled()
+{
+    m_presence->ToggleEnabled();
+}
+
+void CKestrelleDlg::RestartCheckTimer()
+{
+    m_presence->RestartCheckTimer();
+}
+
+void CKestrelleDlg::UpdateNextCheck()
+{
+    m_presence->UpdateNextCheck();
+}
 
 void CKestrelleDlg::MinimizeToTray()
 {
     // Minimising again from here must not come back as one more request.
     m_bPuttingAway = true;
-    if (!isMinimized())
-        showMinimized();
+    m_bMinimized = true;
+    m_presence->MinimizeToTray();
     m_bPuttingAway = false;
 }
 
@@ -160,6 +219,7 @@ void CKestrelleDlg::RestoreFromTray()
     raise();
     activateWindow();
     m_bMinimized = false;
+    m_presence->Restored();
 }
 
 void CKestrelleDlg::reject()
@@ -171,6 +231,13 @@ void CKestrelleDlg::reject()
 void CKestrelleDlg::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_bPuttingAway)
+    if (event->type() != QEvent::WindowStateChange || m_bPuttingAway)
+        return;
+    if (isMinimized()) {
         MinimizeToTray();
+    } else if (m_bMinimized && isVisible()) {
+        // Brought back from the task bar, where no tray could do it.
+        m_bMinimized = false;
+        m_presence->Restored();
+    }
 }

@@ -12,6 +12,7 @@ class CUpgradeDlg;
 class DataFileSaver;
 class SiteList;
 class SiteListModel;
+class TrayPresence;
 namespace Ui {
 class CKestrelleDlg;
 }
@@ -46,6 +47,9 @@ public:
     CSiteListCtrl& ListCtrl();
     Ui::CKestrelleDlg& Controls() { return *m_ui; }
 
+    // The tray icon, the check timer, the exit and the alert steps beside it.
+    TrayPresence& Presence() { return *m_presence; }
+
     // True while the window is put away in the tray.
     bool IsMinimized() const { return m_bMinimized; }
 
@@ -65,6 +69,12 @@ public Q_SLOTS:
     void MinimizeToTray();
     void RestoreFromTray();
     virtual void ExitProgram();
+    // The tray menu's Enabled; Options OK; after a timer pass.
+    void ToggleEnabled();
+    void RestartCheckTimer();
+    void UpdateNextCheck();
+    // The session ends: as Exit, without the question.
+    void EndProgram();
 
 Q_SIGNALS:
     // A check pass has ended and its save is written (`saved` false when
@@ -86,5 +96,6 @@ private:
     // Shared with the pass threads, which may outlive the window.
     std::shared_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;
+    std::unique_ptr<TrayPresence> m_presence;
     std::unique_ptr<CUpgradeDlg> m_upgradeDlg;
 };

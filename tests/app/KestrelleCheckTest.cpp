@@ -179,6 +179,27 @@ TEST_F(KestrelleCheck, WrongCommandLinesAndUnreadableFilesExitWith3)
     EXPECT_EQ(server.RequestCount(), 0u);
 }
 
+TEST_F(KestrelleCheck, AFailedSaveGives3UnlessASiteIsDown)
+{
+    const struct
+    {
+        const char* page;
+        int status;
+    } cases[] = {{"/up", 3}, {"/down", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        chmod(path.c_str(), 0644);
+        WriteList(path, {{server.url(c.page), "Open"}});
+        chmod(path.c_str(), 0444); // read-only: the save must fail
+        const std::string before = TempDir::ReadFile(path);
+        const auto run = ChildProcess::Run(kChecker, {"--save", path});
+        EXPECT_EQ(run.exitStatus, c.status);
+        EXPECT_EQ(run.err,
+                  "Kestrelle: cannot save the site list to " + path + ": it is read-only\n");
+        EXPECT_EQ(TempDir::ReadFile(path), before);
+    }
+}
+
 TEST_F(KestrelleCheck, DeviceNodesAreNeitherReadNorReplaced)
 {
     if (geteuid() != 0)

@@ -12,29 +12,17 @@
 namespace {
 
 // Sets an environment variable for one scope.
-class EnvVar
+struct EnvVar
 {
-public:
-    EnvVar(const char* name, const char* value) : m_name(name)
+    EnvVar(const char* name, const char* value) : name(name)
     {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        if (const char* was = std::getenv(name))
+            old = was;
+        value ? setenv(name, value, 1) : unsetenv(name);
     }
-    ~EnvVar()
-    {
-        if (m_old)
-            setenv(m_name, m_old->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
+    ~EnvVar() { old ? setenv(name, old->c_str(), 1) : unsetenv(name); }
+    const char* name;
+    std::optional<std::string> old;
 };
 
 TEST(AppPaths, DataFileIsTheUsersOwnInAPrivateFolder)

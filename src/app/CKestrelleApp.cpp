@@ -1,0 +1,38 @@
+#include "app/CKestrelleApp.h"
+
+#include "ui/CKestrelleDlg.h"
+#include "ui/CSplashDlg.h"
+#include "ui/TrayPresence.h"
+
+#include <QCoreApplication>
+
+CKestrelleApp::CKestrelleApp() = default;
+
+CKestrelleApp::~CKestrelleApp() = default;
+
+bool CKestrelleApp::InitInstance(const QStringList& arguments)
+{
+    if (!m_instance.Claim())
+        return false;
+    // Only the first argument counts, compared byte for byte.
+    if (arguments.size() > 1 && arguments.at(1).toUtf8() == kUninstallOption)
+        return false;
+
+    m_dlg = std::make_unique<CKestrelleDlg>();
+    if (arguments.size() <= 1) {
+        m_splash = std::make_unique<CSplashDlg>();
+        m_splash->ShowFor(CSplashDlg::kShowMs);
+    }
+    m_dlg->OnInitDialog();
+    // Put away at start only into a tray (or minimised where none is);
+    // every other stored state shows the window.
+    if (m_dlg->Presence().ShowAtStart())
+        m_dlg->show();
+
+    QObject::connect(&m_instance, &SingleInstance::RestoreRequested, m_dlg.get(),
+                     &CKestrelleDlg::RestoreFromTray);
+    // Logging out ends the program as Exit does, without the question.
+    QObject::connect(&m_sessionEnd, &SessionEnd::Ending, m_dlg.get(), &CKestrelleDlg::EndProgram);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_dlg.get(), &CKestrelleDlg::EndProgram);
+    return true;
+}
