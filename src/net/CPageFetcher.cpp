@@ -3,10 +3,9 @@
 #include "net/FetchJob.h"
 #include "net/FetchLock.h"
 #include "net/FetchWaiter.h"
-#include "net/FetchWorker.h"
+#include "net/TransferThread.h"
 
 #include <cstdio>
-#include <thread>
 
 CPageFetcher::CPageFetcher() : m_pLines(std::make_unique<std::list<std::string>>()) {}
 
@@ -16,36 +15,72 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
                                                   const std::string& filePath,
                                                   FetchProgress* progress)
 {
-    const std::shared_ptr<FetchWaiter> waiter = FetchWaiter::Make();
-    FetchLock& lock = FetchLock::Instance();
-    lock.Acquire(*waiter);
+    const bool pageMode = filePath.empty();
+    std::shared_ptr<FetchJob> job;
     try {
-        m_bDone.store(false, std::memory_order_relaxed);
-        auto job = std::make_unique<FetchJob>();
+        job = std::make_shared<FetchJob>();
         job->address = address;
-        job->done = &m_bDone;
         job->filePath = filePath;
         job->progress = progress;
-        job->waiter = waiter;
-
-        const bool pageMode = filePath.empty();
-        std::thread worker(pageMode ? &FetchWorker::FetchPageThread
-                                    : &FetchWorker::DownloadFileThread,
-                           std::ref(*job));
-        waiter->Wait([this] { return m_bDone.load(std::memory_order_acquire); });
-        // The worker's last act was setting the flag: this join is at once.
-        worker.join();
-        if (pageMode)
-            *m_pLines = std::move(job->lines);
+        job->waiter = FetchWaiter::Make();
     } catch (...) {
-        // No thread could be started (or no memory): nothing was received.
-        if (filePath.empty())
-            m_pLines->clear();
-        else
-            std::remove(filePath.c_str());
+        job.reset(); // no memory: nothing can be fetched
     }
-    lock.Release();
+    std::list<std::shared_ptr<FetchJob>>::iterator entry;
+    bool listed = false;
+    if (job) {
+        try {
+            std::lock_guard lock(m_callsMutex);
+            entry = m_calls.insert(m_calls.end(), job);
+            listed = true;
+        } catch (...) {
+        }
+    }
+
+    bool received = false;
+    if (listed) {
+        FetchLock& lock = FetchLock::Instance();
+        bool owned = false;
+        bool started = false;
+        try {
+            owned = lock.Acquire(*job->waiter, [&] { return job->Cancelled(); });
+            if (owned && !job->Cancelled()) {
+                started = TransferThread::Start(job);
+                if (started)
+                    job->waiter->Wait([&] { return job->done.load(std::memory_order_acquire); });
+            }
+        } catch (...) {
+            // The waiter failed (its event loop threw). The transfer must not
+            // go on under a call that has ended: stop it and wait for it here.
+            if (started) {
+                TransferThread::Cancel(*job);
+                TransferThread::WaitDone(*job);
+            }
+        }
+        received = started && job->done.load(std::memory_order_acquire) && !job->Cancelled();
+        if (owned)
+            lock.Release();
+        std::lock_guard guard(m_callsMutex);
+        m_calls.erase(entry);
+    }
+
+    if (pageMode) {
+        if (received)
+            *m_pLines = std::move(job->lines);
+        else
+            m_pLines->clear();
+    } else if (!received) {
+        // Cancelled or never started: whatever the transfer left goes.
+        std::remove(filePath.c_str());
+    }
     return *m_pLines;
+}
+
+void CPageFetcher::Cancel()
+{
+    std::lock_guard lock(m_callsMutex);
+    for (const auto& job : m_calls)
+        TransferThread::Cancel(*job);
 }
 
 std::string CPageFetcher::GetText() const

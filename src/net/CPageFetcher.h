@@ -1,16 +1,17 @@
 #pragma once
 
-#include <atomic>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class FetchProgress;
+struct FetchJob;
 
 // Fetches one resource over HTTP or HTTPS with the program's own request
 // lines. Page mode (empty file path) gives the body as text pieces;
 // download mode writes it into a file. Each call runs its transfer on a
-// worker thread while the caller waits (through FetchWaiter, so a window
+// transfer thread while the caller waits (through FetchWaiter, so a window
 // thread keeps painting), and one process-wide lock lets only one
 // transfer run at a time. Failures are never reported: a page comes back
 // partial or empty, a failed download leaves no file.
@@ -29,7 +30,18 @@ public:
     // All pieces joined: the body with every CR removed.
     std::string GetText() const;
 
+    // Stops what this fetcher's Fetch calls are doing, from any thread or
+    // from the waiting thread's own event loop: a running transfer ends at
+    // once (within about 100 ms), a call still waiting for the fetch lock
+    // gives up its place. Each such call returns as after a failed fetch (no
+    // pieces, no file) and shows no message. Fetches started afterwards run
+    // as usual.
+    void Cancel();
+
 private:
     std::unique_ptr<std::list<std::string>> m_pLines;
-    std::atomic<bool> m_bDone{false};
+    // The calls running on this fetcher now (more than one when a fetch is
+    // started from inside another one's wait).
+    std::mutex m_callsMutex;
+    std::list<std::shared_ptr<FetchJob>> m_calls;
 };

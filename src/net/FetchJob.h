@@ -1,23 +1,39 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class FetchProgress;
 class FetchWaiter;
+class TransferThread;
 
-// One transfer request: made by CPageFetcher::Fetch, handed to the worker
-// thread, freed by Fetch once the worker has finished.
+// One transfer request: made by one call of CPageFetcher::Fetch and shared
+// with the transfer thread that runs it. Its end belongs to this call alone,
+// so a nested Fetch on the same fetcher cannot end the outer one's wait.
 struct FetchJob
 {
     std::string address;          // as the caller gave it
     std::list<std::string> lines; // the page worker's pieces
-    std::atomic<bool>* done = nullptr;
-    std::string filePath; // empty in page mode
+    std::string filePath;         // empty in page mode
     FetchProgress* progress = nullptr;
-    // Woken after `done` is set; shared so that the worker can still wake
-    // it once the job may be gone.
+    // Woken when the job ends or is cancelled.
     std::shared_ptr<FetchWaiter> waiter;
+
+    // Set by the transfer thread as its last write to the job; everything it
+    // stored before is visible to whoever reads `done` as true.
+    std::atomic<bool> done{false};
+    std::atomic<bool> cancelled{false};
+    // The thread running the job, so that Cancel can interrupt its wait on
+    // the network. Set before the job starts, never cleared.
+    std::atomic<TransferThread*> runner{nullptr};
+
+    // A second way to wait for `done`, for when the caller's waiter failed.
+    std::mutex mutex;
+    std::condition_variable ended;
+
+    bool Cancelled() const { return cancelled.load(std::memory_order_acquire); }
 };

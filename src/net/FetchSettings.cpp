@@ -5,66 +5,88 @@
 #include <mutex>
 
 namespace {
-std::mutex g_mutex;
-FetchSettings::Timeouts g_timeouts = FetchSettings::kTimeouts;
-std::shared_ptr<CredentialsPrompt> g_prompt;
-std::string g_caFile;
-bool g_sessionFailure = false;
+
+// Made once and never destroyed: a transfer may still read these while the
+// process's statics are torn down at its end.
+struct Store
+{
+    std::mutex mutex;
+    FetchSettings::Timeouts timeouts = FetchSettings::kTimeouts;
+    std::shared_ptr<CredentialsPrompt> prompt;
+    std::string caFile;
+    bool sessionFailure = false;
+};
+
+Store& TheStore()
+{
+    static Store* store = new Store;
+    return *store;
+}
+
 } // namespace
 
 FetchSettings::Timeouts FetchSettings::CurrentTimeouts()
 {
-    std::lock_guard lock(g_mutex);
-    return g_timeouts;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    return s.timeouts;
 }
 
 void FetchSettings::SetCredentialsPrompt(std::shared_ptr<CredentialsPrompt> prompt)
 {
-    std::lock_guard lock(g_mutex);
-    g_prompt = std::move(prompt);
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    s.prompt = std::move(prompt);
 }
 
 std::shared_ptr<CredentialsPrompt> FetchSettings::GetCredentialsPrompt()
 {
-    std::lock_guard lock(g_mutex);
-    return g_prompt;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    return s.prompt;
 }
 
 void FetchSettings::SetTimeoutsForTests(const Timeouts& timeouts)
 {
-    std::lock_guard lock(g_mutex);
-    g_timeouts = timeouts;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    s.timeouts = timeouts;
 }
 
 void FetchSettings::SetCaFileForTests(const std::string& path)
 {
-    std::lock_guard lock(g_mutex);
-    g_caFile = path;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    s.caFile = path;
 }
 
 std::string FetchSettings::CaFileForTests()
 {
-    std::lock_guard lock(g_mutex);
-    return g_caFile;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    return s.caFile;
 }
 
 void FetchSettings::SetSessionFailureForTests(bool fail)
 {
-    std::lock_guard lock(g_mutex);
-    g_sessionFailure = fail;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    s.sessionFailure = fail;
 }
 
 bool FetchSettings::SessionFailureForTests()
 {
-    std::lock_guard lock(g_mutex);
-    return g_sessionFailure;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    return s.sessionFailure;
 }
 
 void FetchSettings::ResetForTests()
 {
-    std::lock_guard lock(g_mutex);
-    g_timeouts = kTimeouts;
-    g_prompt.reset();
-    g_caFile.clear();
-    g_sessionFailure = false;
+    Store& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    s.timeouts = kTimeouts;
+    s.prompt.reset();
+    s.caFile.clear();
+    s.sessionFailure = false;
 }

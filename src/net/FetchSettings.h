@@ -31,8 +31,10 @@ public:
     static constexpr Timeouts kTimeouts{std::chrono::seconds(30), 1, std::chrono::seconds(30),
                                         std::chrono::seconds(120)};
 
-    // A page body is read up to this many bytes; the rest is not read and
-    // what was read counts, so an endless answer cannot eat the memory.
+    // A page body is read until this many bytes have come or its pieces take
+    // this much memory (a list node and a heap block each, see
+    // PieceSplitter::Cost); the rest is not read and what was read counts,
+    // so an endless answer of any shape cannot eat the memory.
     static constexpr std::uint64_t kPageSizeCap = 32ull * 1024 * 1024;
 
     static Timeouts CurrentTimeouts();

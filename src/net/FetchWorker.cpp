@@ -8,6 +8,7 @@
 #include "net/FetchWaiter.h"
 #include "net/PieceSplitter.h"
 #include "net/ResponseHeaders.h"
+#include "net/TransferHandles.h"
 #include "platform/UserMessage.h"
 
 #include <curl/curl.h>
@@ -23,7 +24,9 @@
 
 namespace {
 
-const std::string kUserAgentLine =
+// A plain array, not a std::string: nothing a transfer reads may be torn
+// down by the exit while the transfer still runs.
+constexpr char kUserAgentLine[] =
     "User-Agent: Mozilla/4.0 (compatible; Kestrelle/1.0; zelto; " KESTRELLE_MAKER_URL ")";
 
 constexpr std::size_t kDownloadBlock = 1024;
@@ -58,94 +61,88 @@ enum class Next
     Body
 };
 
-// One libcurl easy handle for one fetch: the "session" on which the first
-// request, the second after a 401 and the redirected one are made.
+// The requests of one fetch on the transfer thread's handles: the first
+// request, the second after a 401 and the redirected one.
 class Session
 {
 public:
-    Session(bool pageMode, BodySink& sink) : m_pageMode(pageMode), m_sink(sink)
+    Session(FetchJob& job, TransferHandles& handles, bool pageMode, BodySink& sink)
+        : m_job(job), m_handles(handles), m_pageMode(pageMode), m_sink(sink)
     {
-        static std::once_flag once;
-        static bool ready = false;
-        std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-        if (ready && !FetchSettings::SessionFailureForTests())
-            m_curl = curl_easy_init();
-        const auto lines = pageMode ? std::vector<std::string>{"Accept: text/*", kUserAgentLine}
-                                    // Without this libcurl would add "Accept: */*".
-                                    : std::vector<std::string>{"Accept:", kUserAgentLine};
-        for (const auto& line : lines)
-            m_headers = curl_slist_append(m_headers, line.c_str());
-        const auto timeouts = FetchSettings::CurrentTimeouts();
-        m_deadline = Clock::now() + timeouts.pageTotal;
-    }
-    ~Session()
-    {
-        if (m_curl)
-            curl_easy_cleanup(m_curl);
-        curl_slist_free_all(m_headers);
+        StartClock();
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    bool Opened() const { return m_curl != nullptr && m_headers != nullptr; }
+    bool Opened() const { return m_handles.Usable() && !FetchSettings::SessionFailureForTests(); }
     const std::string& RawHeaders() const { return m_rawHeaders; }
+
+    // The page's time limit starts (again) now: for the first request, and
+    // for the one sent after a credentials prompt, whose time belongs to the
+    // user and not to the server.
+    void StartClock() { m_deadline = Clock::now() + FetchSettings::CurrentTimeouts().pageTotal; }
 
     // One request; says what comes next. Next::Body means the body went to
     // the sink and `bodyComplete` tells whether it arrived whole.
     Next Perform(const FetchAddress::Parts& parts, Phase phase,
-                 const std::optional<CredentialsPrompt::Credentials>& credentials,
+                 const std::optional<CredentialsPrompt::Credentials>& credentials, long authSchemes,
                  bool& bodyComplete)
     {
         bodyComplete = false;
         m_phase = phase;
         m_next = Next::Fail;
         m_headEnded = false;
+        m_failed = false;
         m_rawHeaders.clear();
+        if (m_job.Cancelled())
+            return Next::Fail;
 
+        CURL* curl = m_handles.easy;
         const auto timeouts = FetchSettings::CurrentTimeouts();
-        curl_easy_reset(m_curl);
+        // Back to libcurl's defaults, keeping what the handle learnt (its
+        // DNS cache, TLS sessions, connections).
+        curl_easy_reset(curl);
         const std::string url = FetchAddress::ToUrl(parts);
-        curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-        curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headers);
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER,
+                         m_pageMode ? m_handles.pageHeaders : m_handles.downloadHeaders);
         // No proxy at all, none from http_proxy and friends either.
-        curl_easy_setopt(m_curl, CURLOPT_PROXY, "");
-        curl_easy_setopt(m_curl, CURLOPT_NOPROXY, "*");
-        curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, 0L);
-        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS,
+        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+        curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(timeouts.connect.count()));
-        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytes);
-        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME,
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytes);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
                          static_cast<long>(timeouts.lowSpeedTime.count()));
         if (m_pageMode) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
             if (left.count() <= 0)
                 return Next::Fail;
-            curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
         }
         // Certificates and host names are checked (libcurl's defaults);
         // only tests name another authority to trust.
         const std::string caFile = FetchSettings::CaFileForTests();
         if (!caFile.empty())
-            curl_easy_setopt(m_curl, CURLOPT_CAINFO, caFile.c_str());
+            curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
         if (credentials) {
-            // Basic only: the 401 has been seen already, and a second
-            // probe for the scheme would cost one more round trip.
-            curl_easy_setopt(m_curl, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-            curl_easy_setopt(m_curl, CURLOPT_USERNAME, credentials->user.c_str());
-            curl_easy_setopt(m_curl, CURLOPT_PASSWORD, credentials->password.c_str());
+            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, authSchemes);
+            curl_easy_setopt(curl, CURLOPT_USERNAME, credentials->user.c_str());
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, credentials->password.c_str());
         }
-        curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
-        curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &Session::OnBody);
-        curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Session::OnHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Session::OnBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
 
-        const CURLcode result = curl_easy_perform(m_curl);
-        if (!m_headEnded)
+        const CURLcode result = RunTransfer();
+        if (!m_headEnded || m_failed || m_job.Cancelled())
             return Next::Fail;
         if (m_next == Next::Body)
             bodyComplete = result == CURLE_OK || m_sink.HadEnough();
@@ -153,16 +150,64 @@ public:
     }
 
 private:
-    static std::size_t OnHeader(char* data, std::size_t, std::size_t size, void* self)
+    // The transfer in the thread's multi handle, whose wait Cancel can
+    // interrupt at once (an easy perform would notice only at its next
+    // progress call, up to a second later).
+    CURLcode RunTransfer()
     {
-        return static_cast<Session*>(self)->Header(data, size);
+        CURLM* multi = m_handles.multi;
+        CURL* curl = m_handles.easy;
+        if (curl_multi_add_handle(multi, curl) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+        for (;;) {
+            if (m_job.Cancelled())
+                break;
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                result = CURLE_FAILED_INIT;
+                break;
+            }
+            bool finished = false;
+            int queued = 0;
+            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                    result = message->data.result;
+                    finished = true;
+                }
+            }
+            if (finished || m_job.Cancelled())
+                break;
+            // libcurl shortens this to its own next time-out.
+            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        curl_multi_remove_handle(multi, curl);
+        return result;
     }
-    static std::size_t OnBody(char* data, std::size_t, std::size_t size, void* self)
+
+    // No exception may cross libcurl's C frames: every callback turns one
+    // into libcurl's error return, and the request then fails.
+    static std::size_t OnHeader(char* data, std::size_t, std::size_t size, void* self) noexcept
     {
         auto* session = static_cast<Session*>(self);
-        if (session->m_next != Next::Body)
+        try {
+            return session->Header(data, size);
+        } catch (...) {
+            session->m_failed = true;
             return CURL_WRITEFUNC_ERROR;
-        return session->m_sink.Feed(data, size) ? size : CURL_WRITEFUNC_ERROR;
+        }
+    }
+    static std::size_t OnBody(char* data, std::size_t, std::size_t size, void* self) noexcept
+    {
+        auto* session = static_cast<Session*>(self);
+        try {
+            if (session->m_next != Next::Body || session->m_job.Cancelled())
+                return CURL_WRITEFUNC_ERROR;
+            return session->m_sink.Feed(data, size) ? size : CURL_WRITEFUNC_ERROR;
+        } catch (...) {
+            session->m_failed = true;
+            return CURL_WRITEFUNC_ERROR;
+        }
     }
 
     std::size_t Header(const char* data, std::size_t size)
@@ -174,7 +219,7 @@ private:
         if (line != "\r\n" && line != "\n")
             return size;
         long status = 0;
-        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(m_handles.easy, CURLINFO_RESPONSE_CODE, &status);
         if (status >= 100 && status < 200)
             return size;
         m_headEnded = true;
@@ -193,37 +238,54 @@ private:
         if (m_next != Next::Body)
             return CURL_WRITEFUNC_ERROR; // this answer's body is of no use: stop reading
         curl_off_t length = -1;
-        curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        curl_easy_getinfo(m_handles.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         m_sink.Begin(static_cast<std::int64_t>(length));
         return size;
     }
 
-    CURL* m_curl = nullptr;
-    curl_slist* m_headers = nullptr;
+    FetchJob& m_job;
+    TransferHandles& m_handles;
     bool m_pageMode;
     BodySink& m_sink;
     Clock::time_point m_deadline;
     Phase m_phase = Phase::First;
     Next m_next = Next::Fail;
     bool m_headEnded = false;
+    bool m_failed = false;
     std::string m_rawHeaders;
 };
 
+// The schemes to offer the credentials with, from the 401's challenges:
+// Basic only to a server that asks for Basic and nothing else; otherwise
+// libcurl picks the strongest safe scheme the server names (Digest, say)
+// and never falls back to sending the password in the clear.
+long AuthSchemesFor(const std::string& rawHeaders)
+{
+    const auto schemes = ResponseHeaders::AuthSchemes(rawHeaders);
+    const bool basicOnly =
+        !schemes.empty() &&
+        std::all_of(schemes.begin(), schemes.end(), [](const auto& s) { return s == "basic"; });
+    return basicOnly ? static_cast<long>(CURLAUTH_BASIC) : static_cast<long>(CURLAUTH_ANYSAFE);
+}
+
 // The request stage shared by both workers, redirect and 401 included.
 // True when a body went to the sink and arrived whole.
-bool RunRequest(const std::string& address, Session& session)
+bool RunRequest(FetchJob& job, Session& session)
 {
-    const std::string full = FetchAddress::Canonicalize(FetchAddress::FullAddress(address));
+    const std::string full = FetchAddress::Canonicalize(FetchAddress::FullAddress(job.address));
     const auto parts = FetchAddress::Split(full);
     if (!parts)
         return false;
     bool complete = false;
-    Next next = session.Perform(*parts, Phase::First, std::nullopt, complete);
+    Next next = session.Perform(*parts, Phase::First, std::nullopt, 0, complete);
     if (next == Next::Credentials) {
         std::optional<CredentialsPrompt::Credentials> credentials;
+        const std::string head = session.RawHeaders();
         if (auto prompt = FetchSettings::GetCredentialsPrompt())
-            credentials = prompt->Ask(full, session.RawHeaders());
-        next = session.Perform(*parts, Phase::AfterCredentials, credentials, complete);
+            credentials = prompt->Ask(full, head);
+        session.StartClock();
+        next = session.Perform(*parts, Phase::AfterCredentials, credentials, AuthSchemesFor(head),
+                               complete);
     }
     if (next == Next::Redirect) {
         const auto location = ResponseHeaders::FindLocation(session.RawHeaders());
@@ -233,19 +295,9 @@ bool RunRequest(const std::string& address, Session& session)
         if (!target)
             return false;
         // The credentials stay with the server that asked for them.
-        next = session.Perform(*target, Phase::AfterRedirect, std::nullopt, complete);
+        next = session.Perform(*target, Phase::AfterRedirect, std::nullopt, 0, complete);
     }
-    return next == Next::Body && complete;
-}
-
-void Finish(FetchJob& job)
-{
-    // Setting the flag is the last touch of the job: the caller may free it
-    // right after. The waiter is shared, so waking it is still safe.
-    const std::shared_ptr<FetchWaiter> waiter = job.waiter;
-    job.done->store(true, std::memory_order_release);
-    if (waiter)
-        waiter->Wake();
+    return next == Next::Body && complete && !job.Cancelled();
 }
 
 void ReportNoSession()
@@ -264,7 +316,10 @@ public:
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
         m_splitter.Feed(bytes, take);
         m_read += take;
-        m_full = m_read >= FetchSettings::kPageSizeCap;
+        // The memory the pieces take counts, not only their bytes: a body
+        // of short lines costs far more than its size.
+        m_full = m_read >= FetchSettings::kPageSizeCap ||
+                 m_splitter.Cost() >= FetchSettings::kPageSizeCap;
         return !m_full;
     }
     bool HadEnough() const override { return m_full; }
@@ -353,12 +408,24 @@ private:
 
 std::string FetchWorker::PageHeaderBlock()
 {
-    return "Accept: text/*\r\n" + kUserAgentLine + "\r\n";
+    return std::string("Accept: text/*\r\n") + kUserAgentLine + "\r\n";
 }
 
 std::string FetchWorker::DownloadHeaderBlock()
 {
-    return kUserAgentLine + "\r\n";
+    return std::string(kUserAgentLine) + "\r\n";
+}
+
+curl_slist* FetchWorker::HeaderList(bool pageMode)
+{
+    // Without "Accept:" libcurl would add "Accept: */*" to a download.
+    curl_slist* list = curl_slist_append(nullptr, pageMode ? "Accept: text/*" : "Accept:");
+    if (!list)
+        return nullptr;
+    curl_slist* full = curl_slist_append(list, kUserAgentLine);
+    if (!full)
+        curl_slist_free_all(list);
+    return full;
 }
 
 bool FetchWorker::IsHtmlBlock(std::string_view block)
@@ -378,40 +445,40 @@ std::string FetchWorker::ProgressText(std::uint64_t received, std::int64_t annou
     return text + " bytes";
 }
 
-void FetchWorker::FetchPageThread(FetchJob& job)
+void FetchWorker::FetchPageThread(FetchJob& job, TransferHandles& handles)
 {
     try {
         PageSink sink(job.lines);
-        Session session(true, sink);
+        Session session(job, handles, true, sink);
         if (!session.Opened()) {
             ReportNoSession();
         } else {
             // Page mode keeps what it read, also when the transfer failed.
-            RunRequest(job.address, session);
+            RunRequest(job, session);
             sink.End();
         }
     } catch (...) {
         // Out of memory or the like: the caller gets what was stored.
     }
-    Finish(job);
+    if (job.Cancelled())
+        job.lines.clear();
 }
 
-void FetchWorker::DownloadFileThread(FetchJob& job)
+void FetchWorker::DownloadFileThread(FetchJob& job, TransferHandles& handles)
 {
     try {
         if (job.progress)
             job.progress->SetProgressText("Downloading update ..");
         DownloadSink sink(job.filePath, job.progress);
-        Session session(false, sink);
+        Session session(job, handles, false, sink);
         if (!session.Opened()) {
             ReportNoSession();
             sink.End(false);
         } else {
-            const bool complete = RunRequest(job.address, session);
+            const bool complete = RunRequest(job, session);
             sink.End(complete);
         }
     } catch (...) {
         std::remove(job.filePath.c_str());
     }
-    Finish(job);
 }

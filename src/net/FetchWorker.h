@@ -5,17 +5,24 @@
 #include <string_view>
 
 struct FetchJob;
+struct TransferHandles;
+struct curl_slist;
 
-// The two transfer workers. Each runs on a thread of its own, does all the
-// network and file work of one FetchJob, closes everything it opened and
-// sets the job's done flag as its very last access to the job.
+// The two transfer workers. Each runs on a transfer thread with that
+// thread's libcurl handles and does all the network and file work of one
+// FetchJob. A job cancelled meanwhile ends at once, as a failure: no pieces,
+// no file.
 class FetchWorker
 {
 public:
     // Page mode: the body as text pieces in the job's list.
-    static void FetchPageThread(FetchJob& job);
+    static void FetchPageThread(FetchJob& job, TransferHandles& handles);
     // Download mode: the body into the job's file, deleted after any failure.
-    static void DownloadFileThread(FetchJob& job);
+    static void DownloadFileThread(FetchJob& job, TransferHandles& handles);
+
+    // The header lines handed to libcurl for each mode (made once per
+    // transfer thread); none when there is no memory.
+    static curl_slist* HeaderList(bool pageMode);
 
     // The request header blocks, byte for byte.
     static std::string PageHeaderBlock();

@@ -32,11 +32,22 @@ void PieceSplitter::Finish()
         Emit();
 }
 
+std::size_t PieceSplitter::PieceCost(const std::string& piece)
+{
+    // The allocator's blocks: the request plus its 8-byte head, in steps of 16.
+    const auto block = [](std::size_t bytes) { return (bytes + 8 + 15) / 16 * 16; };
+    // A list node holds two links and the string object.
+    const std::size_t node = block(2 * sizeof(void*) + sizeof(std::string));
+    const bool onHeap = piece.capacity() > std::string().capacity();
+    return node + (onHeap ? block(piece.capacity() + 1) : 0);
+}
+
 void PieceSplitter::Emit()
 {
     if (const auto nul = m_current.find('\0'); nul != std::string::npos)
         m_current.erase(nul);
     try {
+        m_cost += PieceCost(m_current);
         m_pieces.push_back(std::move(m_current));
     } catch (const std::bad_alloc&) {
         // Out of memory: this piece is dropped and reading goes on.

@@ -69,22 +69,6 @@ TEST_F(FetchLimits, TimedOutTransfersFailButPagesKeepWhatArrived)
     }
 }
 
-TEST_F(FetchLimits, PageBodyIsReadUpTo32MiBAndNoFurther)
-{
-    Server server;
-    Server::Script endless;
-    endless.steps = {{"HTTP/1.0 200 OK\r\n\r\n", {}}};
-    endless.endless = true;
-    endless.endlessChunk = std::string(64 * 1024 - 1, 'e') + "\n";
-    server.SetScript("/endless", endless);
-    CPageFetcher fetcher;
-    const auto& lines = fetcher.Fetch(server.url("/endless"), "", nullptr);
-    std::uint64_t total = 0;
-    for (const auto& piece : lines)
-        total += piece.size();
-    EXPECT_EQ(total, FetchSettings::kPageSizeCap);
-}
-
 TEST_F(FetchLimits, FetchesFromTwoThreadsRunOneAfterAnother)
 {
     Server server;
