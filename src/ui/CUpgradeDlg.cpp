@@ -83,6 +83,9 @@ protected:
     {
         if (object == QCoreApplication::instance() && event->type() == QEvent::Quit) {
             m_quitting = true;
+            std::lock_guard lock(s_mutex);
+            if (s_fetcher)
+                s_fetcher->Cancel();
         }
         return false;
     }
@@ -91,6 +94,8 @@ private:
     static void AtExit()
     {
         std::lock_guard lock(s_mutex);
+        if (s_fetcher)
+            s_fetcher->Cancel();
         UpgradeInstall::RemoveFolder(s_folder);
     }
 
@@ -200,6 +205,8 @@ void CUpgradeDlg::OnCancel()
         return;
     if (m_bChecking) {
         m_bCloseWhenDone = true;
+        if (m_pRunningFetch)
+            m_pRunningFetch->Cancel();
         return;
     }
     m_window->done(QDialog::Rejected);

@@ -3,6 +3,8 @@
 #include "support/TempDir.h"
 #include "support/TlsFront.h"
 #include "ui/CUpgradeDlg.h"
+#include "ui/CUpgradeProgressDlg.h"
+#include "ui/EventLoopWaiter.h"
 
 #include <QDialog>
 #include <QPushButton>
@@ -91,6 +93,7 @@ protected:
         CUpgradeDlg::SetExitFunction({});
         CUpgradeDlg::SetProgramDirForTests("");
         FetchSettings::ResetForTests();
+        FetchWaiter::SetFactory({});
         unsetenv("XDG_RUNTIME_DIR");
     }
 
@@ -259,4 +262,36 @@ TEST_F(UpgradeDlgFlow, AskingAgainWhileOpenKeepsTheOpenDialog)
     });
     m_dlg.DoModal();
     EXPECT_EQ(again, QDialog::Rejected);
+}
+
+TEST_F(UpgradeDlgFlow, ClosingDuringTheDownloadCancelsItAndLeavesNoFile)
+{
+    // The dialog stays responsive only while the wait runs a nested loop.
+    EventLoopWaiter::Install();
+    Server::Script slow;
+    slow.steps = {{"HTTP/1.0 200 OK\r\nContent-Length: 4000000\r\n\r\n", {}}};
+    slow.endless = true;
+    slow.endlessChunk = "#" + std::string(1023, 'x');
+    slow.endlessPause = Server::Millis(5);
+    m_server.SetScript("/setup", slow);
+    ServePage(Page("2", m_front->url("/setup")));
+    m_answer = QMessageBox::Yes;
+    // Closes the dialog once the progress window counts received bytes.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* progress = m_dlg.Window()->findChild<CUpgradeProgressDlg*>();
+        if (progress && progress->Text().startsWith("Read ")) {
+            closer.stop();
+            m_dlg.Window()->reject();
+        }
+    });
+    closer.start(10);
+    const Outcome outcome = Check(m_dlg);
+    EXPECT_FALSE(outcome.leftOpen);
+    EXPECT_EQ(m_shown, std::vector<std::string>{Question("Faster checks.\n")}) << "no failure";
+    EXPECT_TRUE(fs::is_empty(m_runtime));
+    EXPECT_TRUE(m_exits.empty());
+    // Cancelled, not read to its end.
+    ASSERT_TRUE(m_server.WaitForConnections(2, Server::Millis(60000)));
+    EXPECT_LT(m_server.Connections().back().bytesSent, 4000000u);
 }
