@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -264,34 +265,73 @@ TEST_F(UpgradeDlgFlow, AskingAgainWhileOpenKeepsTheOpenDialog)
     EXPECT_EQ(again, QDialog::Rejected);
 }
 
-TEST_F(UpgradeDlgFlow, ClosingDuringTheDownloadCancelsItAndLeavesNoFile)
+// A download that would take long: it is stopped, never read to its end.
+void ServeSlowInstaller(Server& server)
 {
-    // The dialog stays responsive only while the wait runs a nested loop.
-    EventLoopWaiter::Install();
     Server::Script slow;
     slow.steps = {{"HTTP/1.0 200 OK\r\nContent-Length: 4000000\r\n\r\n", {}}};
     slow.endless = true;
     slow.endlessChunk = "#" + std::string(1023, 'x');
     slow.endlessPause = Server::Millis(5);
-    m_server.SetScript("/setup", slow);
-    ServePage(Page("2", m_front->url("/setup")));
-    m_answer = QMessageBox::Yes;
-    // Closes the dialog once the progress window counts received bytes.
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        auto* progress = m_dlg.Window()->findChild<CUpgradeProgressDlg*>();
+    server.SetScript("/setup", slow);
+}
+
+// Runs `act` once the progress window counts received bytes.
+void OnceDownloading(QTimer& timer, CUpgradeDlg& dlg, std::function<void()> act)
+{
+    QObject::connect(&timer, &QTimer::timeout, [&timer, &dlg, act] {
+        auto* progress = dlg.Window() ? dlg.Window()->findChild<CUpgradeProgressDlg*>() : nullptr;
         if (progress && progress->Text().startsWith("Read ")) {
-            closer.stop();
-            m_dlg.Window()->reject();
+            timer.stop();
+            act();
         }
     });
-    closer.start(10);
+    timer.start(10);
+}
+
+TEST_F(UpgradeDlgFlow, ClosingDuringTheDownloadCancelsItAndLeavesNoFile)
+{
+    // The dialog stays responsive only while the wait runs a nested loop.
+    EventLoopWaiter::Install();
+    ServeSlowInstaller(m_server);
+    ServePage(Page("2", m_front->url("/setup")));
+    m_answer = QMessageBox::Yes;
+    QTimer closer;
+    OnceDownloading(closer, m_dlg, [this] { m_dlg.Window()->reject(); });
     const Outcome outcome = Check(m_dlg);
     EXPECT_FALSE(outcome.leftOpen);
     EXPECT_EQ(m_shown, std::vector<std::string>{Question("Faster checks.\n")}) << "no failure";
     EXPECT_TRUE(fs::is_empty(m_runtime));
     EXPECT_TRUE(m_exits.empty());
-    // Cancelled, not read to its end.
     ASSERT_TRUE(m_server.WaitForConnections(2, Server::Millis(60000)));
     EXPECT_LT(m_server.Connections().back().bytesSent, 4000000u);
+}
+
+TEST_F(UpgradeDlgFlow, ExitingDuringTheDownloadLeavesNoFile)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The child runs this test afresh: it downloads into the parent's folder.
+    const char* parents = std::getenv("KESTRELLE_TEST_UPGRADE_RUNTIME");
+    const std::string runtime = parents ? parents : m_runtime;
+    setenv("KESTRELLE_TEST_UPGRADE_RUNTIME", runtime.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    EXPECT_EXIT(
+        {
+            EventLoopWaiter::Install();
+            ServeSlowInstaller(m_server);
+            ServePage(Page("2", m_front->url("/setup")));
+            m_answer = QMessageBox::Yes;
+            QTimer exiter;
+            // The child's own folder would outlive it: std::exit runs no
+            // destructors of the test.
+            OnceDownloading(exiter, m_dlg, [this] {
+                fs::remove_all(m_dir.path());
+                std::exit(0);
+            });
+            Check(m_dlg);
+            std::exit(1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    unsetenv("KESTRELLE_TEST_UPGRADE_RUNTIME");
+    EXPECT_TRUE(fs::is_empty(runtime));
 }
