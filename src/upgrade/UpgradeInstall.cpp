@@ -36,10 +36,10 @@ bool IsDirectory(const char* path)
 
 std::string UpgradeInstall::RefusalReason(const std::string& pageUrl, const std::string& link)
 {
-    if (!IsHttps(pageUrl))
-        return "the upgrade page " + pageUrl + " is not an https address";
     if (link.empty())
         return "the upgrade page names no download link";
+    if (!IsHttps(pageUrl))
+        return "the upgrade page " + pageUrl + " is not an https address";
     if (!IsHttps(link))
         return "the download link " + link + " is not an https address";
     return {};
