@@ -12,6 +12,7 @@
 #include "ui/CAddSiteDlg.h"
 #include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
+#include "ui/CUpgradeDlg.h"
 #include "ui/SiteListModel.h"
 #include "ui/TrayPresence.h"
 #include "ui_KestrelleDlg.h"
@@ -25,6 +26,7 @@
 #include <algorithm>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -60,7 +62,8 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
 
 CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CKestrelleDlg>()),
-      m_monitor(std::make_shared<Monitor>(AppPaths::DataFile()))
+      m_monitor(std::make_shared<Monitor>(AppPaths::DataFile())),
+      m_upgradeDlg(std::make_unique<CUpgradeDlg>())
 {
     m_ui->setupUi(this);
     m_model = std::make_unique<SiteListModel>(m_monitor->list);
@@ -70,6 +73,7 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     }
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
+    connect(m_ui->buttonUpgrade, &QPushButton::clicked, this, &CKestrelleDlg::OnUpgrade);
     connect(m_ui->buttonAdd, &QPushButton::clicked, this, &CKestrelleDlg::AddSite);
     connect(m_ui->buttonEdit, &QPushButton::clicked, this, &CKestrelleDlg::EditSite);
     connect(m_ui->buttonRemove, &QPushButton::clicked, this, &CKestrelleDlg::RemoveSites);
@@ -245,7 +249,16 @@ void CKestrelleDlg::OnHelp()
         QUrl::fromLocalFile(QString::fromStdString(AppPaths::ProgramDataFile("Kestrelle.html"))));
 }
 
-void CKestrelleDlg::OnUpgrade() {}
+void CKestrelleDlg::OnUpgrade()
+{
+    // An installed upgrade ends the program: the list's last save first.
+    CUpgradeDlg::SetExitFunction([this](int code) {
+        Saver().Flush();
+        std::exit(code);
+    });
+    m_upgradeDlg->SetUpgradeInfo("Kestrelle", 1.0f, KESTRELLE_UPGRADE_URL);
+    m_upgradeDlg->DoModal(this);
+}
 
 void CKestrelleDlg::OnAbout()
 {

@@ -8,6 +8,7 @@
 
 class AlertChain;
 class CSiteListCtrl;
+class CUpgradeDlg;
 class DataFileSaver;
 class SiteList;
 class SiteListModel;
@@ -96,4 +97,5 @@ private:
     std::shared_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;
     std::unique_ptr<TrayPresence> m_presence;
+    std::unique_ptr<CUpgradeDlg> m_upgradeDlg;
 };
