@@ -308,26 +308,30 @@ void ReportNoSession()
 class PageSink : public BodySink
 {
 public:
-    explicit PageSink(std::list<std::string>& lines) : m_splitter(lines) {}
-    void Begin(std::int64_t) override {}
+    explicit PageSink(std::string& body) : m_body(body) {}
+    void Begin(std::int64_t announced) override
+    {
+        if (announced > 0 && m_body.empty())
+            m_body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+                static_cast<std::uint64_t>(announced), FetchSettings::kPageSizeCap)));
+    }
     bool Feed(const char* bytes, std::size_t size) override
     {
-        const auto room = FetchSettings::kPageSizeCap - m_read;
+        const auto room = FetchSettings::kPageSizeCap - m_body.size();
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
-        m_splitter.Feed(bytes, take);
-        m_read += take;
-        // The memory the pieces take counts, not only their bytes: a body
-        // of short lines costs far more than its size.
-        m_full = m_read >= FetchSettings::kPageSizeCap ||
-                 m_splitter.Cost() >= FetchSettings::kPageSizeCap;
+        m_body.append(bytes, take);
+        // The memory the pieces will take counts, not only the body's bytes:
+        // a body of short lines costs far more than its size.
+        m_counter.Feed(bytes, take);
+        m_full = m_body.size() >= FetchSettings::kPageSizeCap ||
+                 m_counter.Cost() >= FetchSettings::kPageSizeCap;
         return !m_full;
     }
     bool HadEnough() const override { return m_full; }
-    void End() { m_splitter.Finish(); }
 
 private:
-    PieceSplitter m_splitter;
-    std::uint64_t m_read = 0;
+    std::string& m_body;
+    PieceSplitter m_counter;
     bool m_full = false;
 };
 
@@ -448,20 +452,17 @@ std::string FetchWorker::ProgressText(std::uint64_t received, std::int64_t annou
 void FetchWorker::FetchPageThread(FetchJob& job, TransferHandles& handles)
 {
     try {
-        PageSink sink(job.lines);
+        PageSink sink(job.body);
         Session session(job, handles, true, sink);
-        if (!session.Opened()) {
+        if (!session.Opened())
             ReportNoSession();
-        } else {
-            // Page mode keeps what it read, also when the transfer failed.
-            RunRequest(job, session);
-            sink.End();
-        }
+        else
+            RunRequest(job, session); // page mode keeps what it read, also after a failure
     } catch (...) {
         // Out of memory or the like: the caller gets what was stored.
     }
     if (job.Cancelled())
-        job.lines.clear();
+        job.body.clear();
 }
 
 void FetchWorker::DownloadFileThread(FetchJob& job, TransferHandles& handles)

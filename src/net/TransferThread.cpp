@@ -126,6 +126,21 @@ void TransferThread::Loop()
         }
         Run(*job);
 
+        // Back in the pool before the caller learns of the end, so that its
+        // next fetch finds this thread free instead of starting another.
+        bool closing;
+        {
+            std::lock_guard lock(m_mutex);
+            m_job.reset();
+        }
+        {
+            std::lock_guard lock(pool.mutex);
+            closing = pool.closing;
+            m_busy = false;
+            if (!closing)
+                pool.free.push_back(this);
+        }
+
         // The job's end, as the last write to it; the waiter is woken after,
         // through our own reference, since the caller may drop the job as
         // soon as it sees `done`.
@@ -138,18 +153,11 @@ void TransferThread::Loop()
         if (waiter)
             waiter->Wake();
         job.reset();
-        {
-            std::lock_guard lock(m_mutex);
-            m_job.reset();
-        }
-
-        std::lock_guard lock(pool.mutex);
-        m_busy = false;
-        if (!pool.closing)
-            pool.free.push_back(this);
-        pool.idle.notify_all();
-        if (pool.closing)
+        if (closing) {
+            std::lock_guard lock(pool.mutex);
+            pool.idle.notify_all();
             break;
+        }
     }
     // The process is ending: stay parked until it is gone.
     std::unique_lock lock(m_mutex);
