@@ -55,7 +55,7 @@ void BareCurl(benchmark::State& state)
     const std::string url = Server().url("/page");
     std::size_t bytes = 0;
     for (auto _ : state) {
-        // A handle per fetch, as the fetcher makes one per fetch too.
+        // A handle per fetch: the plain way to fetch one page with libcurl.
         CURL* curl = curl_easy_init();
         std::string body;
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());

@@ -114,6 +114,8 @@ public:
         curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        // A cancel during a name lookup must not wait for the lookup to end.
+        curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(timeouts.connect.count()));
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytes);
