@@ -323,8 +323,14 @@ public:
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
         m_body.append(bytes, take);
         // The memory the pieces will take counts, not only the body's bytes:
-        // a body of short lines costs far more than its size.
-        m_counter.Feed(bytes, take);
+        // a body of short lines costs far more than its size. No piece costs
+        // more than kMaxCostPerByte per byte taken, so a body below
+        // cap / kMaxCostPerByte cannot reach the cap and is not counted at
+        // all; past that the count catches up once and then follows.
+        if (m_counted > 0 || m_body.size() * kMaxCostPerByte >= FetchSettings::kPageSizeCap) {
+            m_counter.Feed(m_body.data() + m_counted, m_body.size() - m_counted);
+            m_counted = m_body.size();
+        }
         m_full = m_body.size() >= FetchSettings::kPageSizeCap ||
                  m_counter.Cost() >= FetchSettings::kPageSizeCap;
         return !m_full;
@@ -332,8 +338,13 @@ public:
     bool HadEnough() const override { return m_full; }
 
 private:
+    // A piece of one LF costs a list node (64 bytes) for one byte taken;
+    // every other shape costs less per byte.
+    static constexpr std::size_t kMaxCostPerByte = 64;
+
     std::string& m_body;
     PieceSplitter m_counter;
+    std::size_t m_counted = 0;
     bool m_full = false;
 };
 
