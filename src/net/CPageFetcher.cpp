@@ -66,11 +66,12 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
     }
 
     if (pageMode) {
-        // The old pieces go first, so that the new ones can take their place.
-        m_pLines->clear();
+        // The old pieces' nodes and blocks are used again for the new ones.
+        std::list<std::string> spare;
+        spare.swap(*m_pLines);
         if (received) {
             try {
-                PieceSplitter splitter(*m_pLines);
+                PieceSplitter splitter(*m_pLines, std::move(spare));
                 splitter.Feed(job->body.data(), job->body.size());
                 splitter.Finish();
             } catch (...) {

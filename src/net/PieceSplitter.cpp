@@ -34,6 +34,24 @@ std::size_t ReservedCapacity(std::size_t size)
 
 } // namespace
 
+std::string& PieceSplitter::StartPiece(std::size_t expected)
+{
+    if (!m_spare.empty()) {
+        m_pieces->splice(m_pieces->end(), m_spare, m_spare.begin());
+        std::string& piece = m_pieces->back();
+        piece.clear();
+        // A block far larger than needed is not kept: the cap counts what
+        // pieces hold, and that must stay close to what they need.
+        if (piece.capacity() > 2 * ReservedCapacity(expected) + 32)
+            std::string().swap(piece);
+    } else {
+        m_pieces->emplace_back();
+    }
+    std::string& piece = m_pieces->back();
+    piece.reserve(expected);
+    return piece;
+}
+
 void PieceSplitter::Feed(const char* bytes, std::size_t size)
 {
     // Whole runs at a time rather than byte by byte: this is on the path of
@@ -43,19 +61,31 @@ void PieceSplitter::Feed(const char* bytes, std::size_t size)
         const std::size_t span = size < room ? size : room;
         const auto* lf = static_cast<const char*>(std::memchr(bytes, '\n', span));
         const std::size_t take = lf ? static_cast<std::size_t>(lf - bytes) + 1 : span;
-        const std::size_t stored = take - CrCount(bytes, take);
-        if (m_pieces) {
-            // A piece that lies in one run (always, when the whole body is fed
-            // at once) gets exactly its size: it is the cap's unit of cost.
-            if (m_taken == 0 && (lf || take == kPieceLimit)) {
-                m_current.reserve(stored);
-                m_exact = true;
-            }
-            for (std::size_t at = 0; at < take;) {
-                const auto* cr = static_cast<const char*>(std::memchr(bytes + at, '\r', take - at));
-                const std::size_t end = cr ? static_cast<std::size_t>(cr - bytes) : take;
-                m_current.append(bytes + at, end - at);
-                at = end + (cr ? 1 : 0);
+        const std::size_t crs = CrCount(bytes, take);
+        const std::size_t stored = take - crs;
+        if (m_pieces && !m_dropped) {
+            try {
+                // A piece that lies in one run (always, when the whole body
+                // is fed at once) is made at its exact size.
+                if (!m_current)
+                    m_current = &StartPiece(stored);
+                if (crs == 0) {
+                    m_current->append(bytes, take);
+                } else {
+                    for (std::size_t at = 0; at < take;) {
+                        const auto* cr =
+                            static_cast<const char*>(std::memchr(bytes + at, '\r', take - at));
+                        const std::size_t end = cr ? static_cast<std::size_t>(cr - bytes) : take;
+                        m_current->append(bytes + at, end - at);
+                        at = end + (cr ? 1 : 0);
+                    }
+                }
+            } catch (const std::bad_alloc&) {
+                // Out of memory: this piece is dropped and reading goes on.
+                if (m_current)
+                    m_pieces->pop_back();
+                m_current = nullptr;
+                m_dropped = true;
             }
         }
         m_stored += stored;
@@ -71,6 +101,7 @@ void PieceSplitter::Finish()
 {
     if (m_taken > 0)
         Emit();
+    m_spare.clear();
 }
 
 std::size_t PieceSplitter::PieceCost(std::size_t capacity)
@@ -86,18 +117,13 @@ std::size_t PieceSplitter::PieceCost(std::size_t capacity)
 void PieceSplitter::Emit()
 {
     if (m_pieces) {
-        if (!m_exact)
-            m_current.shrink_to_fit(); // a piece that came in several runs
-        m_cost += PieceCost(m_current.capacity());
-        if (const auto nul = m_current.find('\0'); nul != std::string::npos)
-            m_current.erase(nul);
-        try {
-            m_pieces->push_back(std::move(m_current));
-        } catch (const std::bad_alloc&) {
-            // Out of memory: this piece is dropped and reading goes on.
+        if (m_current) {
+            m_cost += PieceCost(m_current->capacity());
+            if (const auto nul = m_current->find('\0'); nul != std::string::npos)
+                m_current->erase(nul);
         }
-        m_current = std::string();
-        m_exact = false;
+        m_current = nullptr;
+        m_dropped = false;
     } else {
         m_cost += PieceCost(ReservedCapacity(m_stored));
     }

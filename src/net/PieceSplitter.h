@@ -15,7 +15,14 @@ class PieceSplitter
 public:
     static constexpr std::size_t kPieceLimit = 1022;
 
-    explicit PieceSplitter(std::list<std::string>& pieces) : m_pieces(&pieces) {}
+    // `spare` holds pieces of an earlier page whose list nodes and string
+    // blocks are used again for the new pieces, instead of freeing them all
+    // and allocating as many anew (a check pass fetches page after page of
+    // much the same shape). What is left of it is freed at the end.
+    explicit PieceSplitter(std::list<std::string>& pieces, std::list<std::string> spare = {})
+        : m_pieces(&pieces), m_spare(std::move(spare))
+    {
+    }
     PieceSplitter() = default; // counting only
 
     void Feed(const char* bytes, std::size_t size);
@@ -29,12 +36,14 @@ public:
     static std::size_t PieceCost(std::size_t capacity);
 
 private:
+    std::string& StartPiece(std::size_t expected);
     void Emit();
 
     std::list<std::string>* m_pieces = nullptr;
-    std::string m_current;
-    std::size_t m_stored = 0; // bytes of m_current, also when only counting
+    std::list<std::string> m_spare;
+    std::string* m_current = nullptr; // the piece being filled, the list's last
+    std::size_t m_stored = 0;         // bytes of the current piece, also when only counting
     std::size_t m_taken = 0;
     std::size_t m_cost = 0;
-    bool m_exact = false; // m_current was reserved at its final size
+    bool m_dropped = false; // the current piece found no memory
 };
