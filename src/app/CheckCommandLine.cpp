@@ -71,7 +71,8 @@ std::string CheckCommandLine::Usage()
              "Checks every site of a Kestrelle site list once and prints one line per site:\n"
              "its status (OK or ERROR), its name and its address, for ERROR also the alert text.\n"
              "\n"
-             "  FILE      the site list; default: kestrelle.dat beside this program\n";
+             "  FILE      the site list; default: the desktop program's,\n"
+             "            $XDG_DATA_HOME/Kestrelle/kestrelle.dat (~/.local/share/Kestrelle/)\n";
     for (const Flag& f : kFlags) {
         std::string name = f.name;
         name.resize(10, ' ');
@@ -79,7 +80,7 @@ std::string CheckCommandLine::Usage()
     }
     usage += "  --help    show this text\n"
              "\n"
-             "Exit status: 0 every site OK (or no sites), 2 a site is ERROR,\n"
-             "3 the list cannot be read or saved, or the command line is wrong.\n";
+             "Exit status: 0 every site OK (or no sites), 2 a site is ERROR (also when the\n"
+             "save failed), 3 the list cannot be read or saved, or the command line is wrong.\n";
     return usage;
 }

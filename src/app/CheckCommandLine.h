@@ -12,7 +12,7 @@ struct CheckOptions
     bool save = false; // write the pass's outcome back to the file
     bool mail = false; // alert e-mail for each site found down, as the desktop program sends it
     bool help = false;
-    std::string file; // empty: kestrelle.dat beside the executable
+    std::string file; // empty: the user's own list (AppPaths::DataFile)
 };
 
 class CheckCommandLine

@@ -7,15 +7,18 @@
 #include "monitor/AlertChain.h"
 #include "monitor/CheckPass.h"
 #include "monitor/DataFile.h"
+#include "monitor/DataFileSaver.h"
 #include "monitor/MailAlert.h"
 #include "monitor/MailAlertThread.h"
 #include "monitor/SiteList.h"
+#include "platform/BrokenPipe.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -41,34 +44,34 @@ int Run(const std::vector<std::string>& args)
         return CheckReport::kExitOk;
     }
 
-    // Like the desktop program, a missing list beside the executable is an
-    // empty list; a file the user named must be there.
+    // Like the desktop program, a missing list of the user's is an empty
+    // list; a file named on the command line must be there.
     const bool named = !options.file.empty();
     const std::string path = named ? options.file : DataFile::DefaultPath();
-    std::error_code ec;
-    const bool present = std::filesystem::exists(path, ec);
-    if (ec)
-        return Fail("cannot read " + path + ": " + ec.message());
-    if (named && !present)
+    struct stat st;
+    if (named && ::stat(path.c_str(), &st) != 0 && errno == ENOENT)
         return Fail("cannot read " + path + ": no such file");
 
     // The loader and the writer say on standard error what went wrong, in
-    // one line; the checker adds nothing to it, only its exit status.
+    // one line (a FIFO or a device given as FILE included); the checker adds
+    // nothing to it, only its exit status.
     SiteList list;
-    if (present && !DataFile::LoadSites(list, path))
+    if (!DataFile::LoadSites(list, path))
         return CheckReport::kExitUnknown;
 
     AlertChain alerts;
-    MailAlert mail(list);
+    MailAlert mail;
     if (options.mail)
         alerts.Add(mail);
     CheckReport report(stdout);
-    CheckPass pass(list, options.save ? path : std::string(), alerts);
+    std::unique_ptr<DataFileSaver> saver;
+    if (options.save)
+        saver = std::make_unique<DataFileSaver>(path);
+    CheckPass pass(list, saver.get(), alerts);
     pass.SetObserver(&report);
     pass.CheckSites();
 
     report.PrintSummary();
-    std::fflush(stdout);
 
     // An alert e-mail cut off by the end of the process would be lost without
     // need: give the mail threads their time, within a bound, so that a
@@ -83,6 +86,7 @@ int Run(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
+    BrokenPipe::IgnoreForProcess();
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {

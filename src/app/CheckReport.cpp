@@ -61,9 +61,16 @@ std::string CheckReport::SummaryLine(int sites, int ok, int error)
 
 void CheckReport::Print(const std::string& line)
 {
-    std::fputs(line.c_str(), m_out);
-    std::fputc('\n', m_out);
+    // Once the reader is gone (`| head -1`) there is nobody to print for;
+    // the pass, its save and its e-mails go on, and the exit status stays
+    // what the sites decide.
+    if (m_outClosed)
+        return;
     // A pipe is fully buffered: without the flush a monitoring system or a
     // `tee` would see nothing until the pass ends.
-    std::fflush(m_out);
+    if (std::fputs(line.c_str(), m_out) == EOF || std::fputc('\n', m_out) == EOF ||
+        std::fflush(m_out) == EOF) {
+        m_outClosed = true;
+        std::clearerr(m_out);
+    }
 }

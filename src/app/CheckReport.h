@@ -47,4 +47,5 @@ private:
     int m_error = 0;
     bool m_passEnded = false;
     bool m_saved = true;
+    bool m_outClosed = false;
 };

@@ -14,11 +14,10 @@ public:
     // The step is not owned and must outlive the chain.
     void Add(AlertSink& step) { m_steps.push_back(&step); }
 
-    void RaiseAlerts(int row, const std::string& balloonText, const std::string& balloonTitle,
-                     bool firstFailure) override
+    void RaiseAlerts(const SiteAlert& alert) override
     {
         for (AlertSink* step : m_steps)
-            step->RaiseAlerts(row, balloonText, balloonTitle, firstFailure);
+            step->RaiseAlerts(alert);
     }
 
 private:

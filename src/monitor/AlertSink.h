@@ -1,15 +1,31 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+using EntryId = std::uint64_t;
+
+// Everything the alert steps need about a site found down, read by the pass
+// in the same locked step that wrote its outcome. No step reads the list
+// afterwards: by then the row may hold another site, or none.
+struct SiteAlert
+{
+    EntryId id = 0;
+    std::string url;
+    std::string siteName;
+    std::string emailAddress; // the entry's own recipient; may be short or empty
+    std::string balloonText;
+    std::string balloonTitle;
+    bool firstFailure = false;
+};
 
 // Where a check pass hands a site whose text was not found. The desktop
 // program, the command-line checker and the tests each plug in their own.
-// RaiseAlerts is called at every failed check and must return at once: any
-// slow work (mail, sound) runs on threads of its own.
+// RaiseAlerts is called on the pass's thread at every failed check and must
+// return at once: any slow work (mail, sound) runs on threads of its own.
 class AlertSink
 {
 public:
     virtual ~AlertSink() = default;
-    virtual void RaiseAlerts(int row, const std::string& balloonText,
-                             const std::string& balloonTitle, bool firstFailure) = 0;
+    virtual void RaiseAlerts(const SiteAlert& alert) = 0;
 };

@@ -1,6 +1,6 @@
 #include "monitor/CheckPass.h"
 
-#include "monitor/DataFile.h"
+#include "monitor/DataFileSaver.h"
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
 #include "platform/Clock.h"
@@ -26,45 +26,27 @@ void RemoveAll(std::string& text, const std::string& what)
     text = std::move(out);
 }
 
-// The entry whose page was fetched for row `row`. Normally it is still
-// there; when the user removed or sorted rows during the fetch it has moved,
-// and the outcome must follow the entry: writing it by index would give one
-// site's status and page to another. It is the row at its old index if that
-// still holds the same address and search text and shows "CHECKING",
-// otherwise the first row that does. -1 when the entry is gone.
-int LocateCheckedRow(const SiteList& list, int row, const SiteEntry& checked)
+// The fields of one entry that its check reads, and its Status before the
+// check; taken in the same hold of the lock that marks it "CHECKING".
+struct Turn
 {
-    auto same = [&](const SiteEntry& e) {
-        return e.field(SiteEntry::Url) == checked.field(SiteEntry::Url) &&
-               e.field(SiteEntry::SearchText) == checked.field(SiteEntry::SearchText) &&
-               e.field(SiteEntry::Status) == CheckPass::kChecking;
-    };
-    int atOldIndex = -1, first = -1;
-    list.ForEach([&](int r, const SiteEntry& e) {
-        if ((r == row || first < 0) && same(e)) {
-            if (r == row)
-                atOldIndex = r;
-            if (first < 0)
-                first = r;
-        }
-    });
-    return atOldIndex >= 0 ? atOldIndex : first;
-}
+    std::string url;
+    std::string searchText;
+    std::string status;
+};
 
-// The fields of one row that the check reads, taken under one hold of the
-// list's lock so they belong together. The old page text is not copied: it
-// can be large and the check never reads it.
-std::optional<SiteEntry> CheckedFields(const SiteList& list, int row)
+constexpr unsigned kStatusBit = SiteList::ColumnBit(SiteEntry::Status);
+
+// Puts the Status back unless somebody has written another since: the pass
+// leaves no "CHECKING" behind when its outcome is not written.
+void RestoreStatus(SiteList& list, EntryId id, const std::string& status)
 {
-    std::optional<SiteEntry> out;
-    list.ForEach([&](int r, const SiteEntry& e) {
-        if (r != row)
-            return;
-        out.emplace();
-        for (int column : {SiteEntry::Url, SiteEntry::Status, SiteEntry::SearchText})
-            out->field(column) = e.field(column);
+    list.UpdateEntry(id, [&](SiteEntry& e) -> unsigned {
+        if (e.field(SiteEntry::Status) != CheckPass::kChecking)
+            return 0;
+        e.field(SiteEntry::Status) = status;
+        return kStatusBit;
     });
-    return out;
 }
 
 } // namespace
@@ -75,8 +57,8 @@ PassGate& CheckPass::ProcessGate()
     return gate;
 }
 
-CheckPass::CheckPass(SiteList& list, std::string dataFilePath, AlertSink& alerts, PassGate& gate)
-    : m_list(list), m_dataFilePath(std::move(dataFilePath)), m_alerts(alerts), m_gate(gate)
+CheckPass::CheckPass(SiteList& list, DataFileSaver* saver, AlertSink& alerts, PassGate& gate)
+    : m_list(list), m_saver(saver), m_alerts(alerts), m_gate(gate)
 {
 }
 
@@ -98,56 +80,102 @@ void CheckPass::RunPass()
 
     // The count is read again after every row: rows removed meanwhile end
     // the pass early instead of letting it read past the list.
-    for (int i = 0; i < m_list.RowCount(); ++i) {
-        std::optional<SiteEntry> entry = CheckedFields(m_list, i);
-        if (!entry)
-            break;
-        const std::string& url = entry->field(SiteEntry::Url);
-        const std::string& searchText = entry->field(SiteEntry::SearchText);
-
-        // Anything but "ERROR" starts an outage, a "CHECKING" left in the
-        // file by a save during an earlier pass included.
-        const bool firstFailure = entry->field(SiteEntry::Status) != kError;
-        m_list.SetText(i, SiteEntry::Status, kChecking);
-        entry->field(SiteEntry::Status) = kChecking;
-
-        fetcher.Fetch(url, std::string(), nullptr);
-        std::string page = fetcher.GetText();
-        const bool found = Found(page, searchText);
-
-        const int row = LocateCheckedRow(m_list, i, *entry);
-        if (row < 0)
-            continue; // removed during its fetch: nothing to write, nobody to alert
-
-        RowResult result;
-        result.row = row;
-        result.url = url;
-        result.siteName = SiteName(url);
-        result.firstFailure = firstFailure;
-        if (found) {
-            result.status = kOk;
-            m_list.SetText(row, SiteEntry::Status, kOk);
-            m_list.SetMark(row, 0);
-        } else {
-            result.status = kError;
-            result.balloonText = BalloonText(searchText, url);
-            m_list.SetText(row, SiteEntry::Status, kError);
-            m_list.SetMark(row, SiteEntry::kErrorMark);
-            m_alerts.RaiseAlerts(row, result.balloonText, BalloonTitle(url), firstFailure);
-        }
-        m_list.SetText(row, SiteEntry::LastCheck, TimeText::Local(Clock::Now()));
-        m_list.SetText(row, SiteEntry::LastResponse, std::move(page));
-
-        if (m_observer)
-            m_observer->RowChecked(result);
-    }
+    for (int i = 0; i < m_list.RowCount(); ++i)
+        CheckRow(i, fetcher);
 
     // Also for an empty list: the file then holds no entries.
     bool saved = true;
-    if (!m_dataFilePath.empty())
-        saved = DataFile::SaveSites(m_list, m_dataFilePath);
+    if (m_saver)
+        saved = m_saver->SaveAndWait(m_list);
     if (m_observer)
         m_observer->PassEnded(saved);
+}
+
+void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
+{
+    Turn turn;
+    const EntryId id = m_list.UpdateRow(row, [&turn](SiteEntry& e) {
+        turn.url = e.field(SiteEntry::Url);
+        turn.searchText = e.field(SiteEntry::SearchText);
+        turn.status = e.field(SiteEntry::Status);
+        e.field(SiteEntry::Status) = kChecking;
+        return kStatusBit;
+    });
+    if (id == 0)
+        return; // the row went away just now; the loop ends at the count
+
+    // Whatever ends this row's check early (an exception from the fetch)
+    // must not leave the entry showing "CHECKING".
+    struct Unfinished
+    {
+        SiteList& list;
+        EntryId id;
+        const std::string& status;
+        bool done = false;
+        ~Unfinished()
+        {
+            if (!done)
+                RestoreStatus(list, id, status);
+        }
+    } unfinished{m_list, id, turn.status};
+
+    // Anything but "ERROR" starts an outage, a "CHECKING" left in the file
+    // by a save during an earlier pass included.
+    const bool firstFailure = turn.status != kError;
+
+    fetcher.Fetch(turn.url, std::string(), nullptr);
+    std::string page = fetcher.GetText();
+    const bool found = Found(page, turn.searchText);
+    const std::string stamp = TimeText::Local(Clock::Now());
+
+    // The whole outcome in one locked step, to the entry wherever it now
+    // stands; what the alert needs is read in the same step.
+    enum class Fate
+    {
+        Gone,
+        Edited,
+        Written
+    } fate = Fate::Gone;
+    SiteAlert alert;
+    m_list.UpdateEntry(id, [&](SiteEntry& e) -> unsigned {
+        if (e.field(SiteEntry::Url) != turn.url ||
+            e.field(SiteEntry::SearchText) != turn.searchText) {
+            fate = Fate::Edited;
+            return 0; // the Status is put back below, as for any unfinished row
+        }
+        fate = Fate::Written;
+        e.field(SiteEntry::Status) = found ? kOk : kError;
+        e.mark = found ? 0 : SiteEntry::kErrorMark;
+        e.field(SiteEntry::LastCheck) = stamp;
+        e.field(SiteEntry::LastResponse) = std::move(page);
+        alert.emailAddress = e.field(SiteEntry::EmailAddress);
+        return kStatusBit | SiteList::ColumnBit(SiteEntry::LastCheck) |
+               SiteList::ColumnBit(SiteEntry::LastResponse) | SiteList::Observer::kMarkBit;
+    });
+    if (fate != Fate::Written)
+        return; // removed: nothing to write, nobody to alert; edited: see above
+    unfinished.done = true;
+
+    RowResult result;
+    result.id = id;
+    result.url = turn.url;
+    result.siteName = SiteName(turn.url);
+    result.firstFailure = firstFailure;
+    if (found) {
+        result.status = kOk;
+    } else {
+        result.status = kError;
+        result.balloonText = BalloonText(turn.searchText, turn.url);
+        alert.id = id;
+        alert.url = turn.url;
+        alert.siteName = result.siteName;
+        alert.balloonText = result.balloonText;
+        alert.balloonTitle = BalloonTitle(turn.url);
+        alert.firstFailure = firstFailure;
+        m_alerts.RaiseAlerts(alert);
+    }
+    if (m_observer)
+        m_observer->RowChecked(result);
 }
 
 std::string CheckPass::SiteName(const std::string& url)

@@ -5,12 +5,21 @@
 
 #include <string>
 
+class CPageFetcher;
+class DataFileSaver;
 class SiteList;
 
 // One check pass over a site list: each row in turn is marked "CHECKING",
 // its page fetched, its search text looked for, and the outcome written into
-// the row; a site whose text is missing goes to the alert sink. At the end the
-// list is saved to the data file.
+// the entry; a site whose text is missing goes to the alert sink. At the end
+// the list is saved to the data file.
+//
+// The pass walks by index but writes by identity: the user may add, remove,
+// sort and edit rows while a fetch waits, and the outcome must reach the
+// entry whose page was fetched, wherever it now stands. An entry removed
+// during its fetch gets nothing and raises no alert; one whose URL or search
+// text was edited meanwhile gets its earlier Status back, since the outcome
+// belongs to the old values.
 //
 // The desktop program and the command-line checker each make one CheckPass
 // over their list. All passes of a process go through one gate, so at most
@@ -25,7 +34,7 @@ public:
     // What the pass tells about each row whose check has ended.
     struct RowResult
     {
-        int row = 0; // where the outcome was written
+        EntryId id = 0; // the entry the outcome was written to
         std::string url;
         std::string siteName;
         std::string status;      // kOk or kError
@@ -45,10 +54,11 @@ public:
     // The gate shared by every pass of the process.
     static PassGate& ProcessGate();
 
-    // An empty `dataFilePath` makes passes that save nothing (the checker
-    // without --save). The list, the sink and the gate must outlive the
+    // Without a saver the passes save nothing (the checker without --save).
+    // With one, the pass's thread waits at the end until its list is
+    // written. The list, the saver, the sink and the gate must outlive the
     // object.
-    CheckPass(SiteList& list, std::string dataFilePath, AlertSink& alerts,
+    CheckPass(SiteList& list, DataFileSaver* saver, AlertSink& alerts,
               PassGate& gate = ProcessGate());
 
     void SetObserver(Observer* observer) { m_observer = observer; }
@@ -71,9 +81,10 @@ public:
 
 private:
     void RunPass();
+    void CheckRow(int row, CPageFetcher& fetcher);
 
     SiteList& m_list;
-    std::string m_dataFilePath;
+    DataFileSaver* m_saver;
     AlertSink& m_alerts;
     PassGate& m_gate;
     Observer* m_observer = nullptr;

@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 #include "platform/InputFile.h"
+#include "platform/Utf8Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,13 +19,11 @@ constexpr std::string_view kBeginResponse = "BEGIN RESPONSE";
 constexpr std::string_view kEndResponse = "END RESPONSE";
 constexpr std::size_t kIoBufferSize = 256 * 1024;
 
-// Text is UTF-8 in this build: the URL and e-mail length rules count
-// characters as the user sees them, not bytes.
+// The URL and e-mail length rules count characters as the user sees them,
+// the same way as every other length rule of the program.
 std::size_t CharacterCount(std::string_view text)
 {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    return Utf8Text::CharacterCount(text);
 }
 
 void Report(const char* what, const std::string& path, const std::string& why)
@@ -252,11 +251,27 @@ private:
     bool m_ok = true;
 };
 
+// std::mutex has no destructor to run at exit, so a save still under way on
+// a writer thread while the process ends never meets a destroyed lock.
 std::mutex g_saveMutex;
 
 } // namespace
 
 bool DataFile::LoadSites(SiteList& list, const std::string& path)
+{
+    std::vector<SiteEntry> entries;
+    const bool ok = ReadEntries(path, entries);
+    try {
+        for (SiteEntry& entry : entries)
+            list.Append(std::move(entry));
+    } catch (const std::exception& e) {
+        Report("cannot read the site list", path, e.what());
+        return false;
+    }
+    return ok;
+}
+
+bool DataFile::ReadEntries(const std::string& path, std::vector<SiteEntry>& out)
 {
     try {
         InputFile file;
@@ -294,7 +309,7 @@ bool DataFile::LoadSites(SiteList& list, const std::string& path)
             if (in.Failed())
                 break;
             entry.mark = 0;
-            list.Append(std::move(entry));
+            out.push_back(std::move(entry));
         }
         if (in.Failed()) {
             Report("cannot read the site list", path, file.Error());
@@ -309,6 +324,20 @@ bool DataFile::LoadSites(SiteList& list, const std::string& path)
 
 bool DataFile::SaveSites(const SiteList& list, const std::string& path)
 {
+    std::vector<SiteEntry> entries;
+    try {
+        // The list's lock is held only for the copy, never while the disk
+        // is written: a pass or the user must not wait for it.
+        entries = list.Snapshot();
+    } catch (const std::exception& e) {
+        Report("cannot save the site list to", path, e.what());
+        return false;
+    }
+    return SaveEntries(entries, path);
+}
+
+bool DataFile::SaveEntries(const std::vector<SiteEntry>& entries, const std::string& path)
+{
     std::lock_guard saveLock(g_saveMutex);
     try {
         AtomicFile file(path);
@@ -317,11 +346,11 @@ bool DataFile::SaveSites(const SiteList& list, const std::string& path)
             return false;
         }
         Writer out(file);
-        // The list is held still while it is written, so the file is one
-        // moment's list; the slow flush to the disk comes after.
-        list.ForEach([&out](int, const SiteEntry& entry) {
-            if (!out.Ok() || CharacterCount(entry.field(SiteEntry::Url)) <= 1)
-                return;
+        for (const SiteEntry& entry : entries) {
+            if (!out.Ok())
+                break;
+            if (CharacterCount(entry.field(SiteEntry::Url)) <= 1)
+                continue;
             out.FieldLine(entry.field(SiteEntry::Url));
             out.FieldLine(entry.field(SiteEntry::Status));
             out.FieldLine(entry.field(SiteEntry::LastCheck));
@@ -330,7 +359,7 @@ bool DataFile::SaveSites(const SiteList& list, const std::string& path)
             out.ResponseLines(entry.field(SiteEntry::LastResponse));
             out.FieldLine(kEndResponse);
             out.FieldLine(entry.field(SiteEntry::EmailAddress));
-        });
+        }
         out.Flush();
         if (!out.Ok() || !file.Commit()) {
             Report("cannot save the site list to", path, file.Error());
@@ -345,5 +374,5 @@ bool DataFile::SaveSites(const SiteList& list, const std::string& path)
 
 std::string DataFile::DefaultPath()
 {
-    return AppPaths::BesideExecutable("kestrelle.dat");
+    return AppPaths::DataFile();
 }

@@ -3,6 +3,7 @@
 #include "monitor/SiteList.h"
 
 #include <string>
+#include <vector>
 
 // kestrelle.dat: the site list between runs. Plain text, one field per line,
 // CR LF line breaks on every system, no header and no escaping, so a file
@@ -20,15 +21,20 @@ public:
     // is no error and leaves the list as it is. False when the file is there
     // but cannot be opened or read; the entries read before stay.
     static bool LoadSites(SiteList& list, const std::string& path);
+    // The same into `out`, for a caller that puts them in at once
+    // (SiteList::Assign, one reset for a view instead of one insert each).
+    static bool ReadEntries(const std::string& path, std::vector<SiteEntry>& out);
 
-    // Rewrites the file from the whole list. Entries whose URL has fewer
-    // than two characters are left out. The old file is replaced only by a
-    // complete new one: on any failure it stays as it was, one line goes to
-    // standard error and the result is false. Saves never overlap, from any
-    // list to any path.
+    // Rewrites the file from the whole list, as it is at the moment of the
+    // call. Entries whose URL has fewer than two characters are left out.
+    // The old file is replaced only by a complete new one: on any failure it
+    // stays as it was, one line goes to standard error and the result is
+    // false. A file that is read-only or not a regular file is never
+    // replaced. Saves never overlap, from any list to any path.
     static bool SaveSites(const SiteList& list, const std::string& path);
+    static bool SaveEntries(const std::vector<SiteEntry>& entries, const std::string& path);
 
-    // "kestrelle.dat" beside the executable.
+    // The user's list: AppPaths::DataFile().
     static std::string DefaultPath();
 
     // The reader's line buffer: a longer line arrives in pieces this long.

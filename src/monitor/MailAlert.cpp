@@ -1,16 +1,15 @@
 #include "monitor/MailAlert.h"
 
 #include "monitor/MailAlertThread.h"
-#include "monitor/SiteList.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
+#include "platform/Utf8Text.h"
 #include "settings/COptionsDlg.h"
 
 #include <cstdio>
 #include <exception>
 
-MailAlert::MailAlert(const SiteList& sites, JobStarter starter)
-    : m_sites(sites), m_starter(std::move(starter))
+MailAlert::MailAlert(JobStarter starter) : m_starter(std::move(starter))
 {
     if (!m_starter)
         m_starter = [](std::unique_ptr<MailAlertJob> job) {
@@ -36,10 +35,15 @@ std::string MailAlert::Body(const std::string& balloonText, const std::string& b
     return body;
 }
 
-void MailAlert::RaiseAlerts(int row, const std::string& balloonText,
-                            const std::string& balloonTitle, bool firstFailure)
+std::string MailAlert::Recipient(const std::string& entryAddress,
+                                 const std::string& settingsAddress)
 {
-    if (!firstFailure)
+    return Utf8Text::CharacterCount(entryAddress) < 3 ? settingsAddress : entryAddress;
+}
+
+void MailAlert::RaiseAlerts(const SiteAlert& alert)
+{
+    if (!alert.firstFailure)
         return;
     try {
         // A temporary settings object reads the store afresh, so a change
@@ -48,21 +52,19 @@ void MailAlert::RaiseAlerts(int row, const std::string& balloonText,
         if (settings.m_EnableEmail == 0)
             return;
 
-        std::string recipient = m_sites.Text(row, SiteEntry::EmailAddress);
-        if (recipient.size() < 3)
-            recipient = settings.m_EmailAddress;
-
         auto job = std::make_unique<MailAlertJob>();
         job->m_strServer = settings.m_EmailServer;
         job->m_nPort = settings.m_EmailPort;
+        job->m_nSecurity = settings.m_EmailSecurity;
         job->m_strUsername = settings.m_EmailUsername;
         job->m_strPassword = settings.m_EmailPassword;
         job->m_strSenderName = kSenderName;
         job->m_strSenderEmail = settings.m_EmailAddress;
-        job->m_strRecipient = std::move(recipient);
-        job->m_strSubject = balloonTitle;
-        job->m_strBody = Body(balloonText, balloonTitle, m_sites.Text(row, SiteEntry::Url),
-                              TimeText::Local(Clock::Now()));
+        job->m_strRecipient = Recipient(alert.emailAddress, settings.m_EmailAddress);
+        job->m_strSubject = alert.balloonTitle;
+        job->m_strBody =
+            Body(alert.balloonText, alert.balloonTitle, alert.url, TimeText::Local(Clock::Now()));
+        job->m_strSiteName = alert.siteName;
         m_starter(std::move(job));
     } catch (const std::exception& e) {
         // The pass must go on whatever happens here; the site stays "ERROR".

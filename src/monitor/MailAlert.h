@@ -7,12 +7,11 @@
 #include <memory>
 #include <string>
 
-class SiteList;
-
 // The e-mail step of the down-site alerts: at the first failed check of an
 // outage it reads the e-mail settings as they are stored at that moment,
-// builds the alert e-mail for the row and hands it to a mail thread without
-// waiting. Later failures of the same outage send nothing.
+// builds the alert e-mail from what the pass handed over and hands it to a
+// mail thread without waiting. Later failures of the same outage send
+// nothing.
 class MailAlert : public AlertSink
 {
 public:
@@ -22,11 +21,14 @@ public:
 
     static constexpr const char* kSenderName = "Kestrelle";
 
-    // The list is not owned and must outlive the object.
-    explicit MailAlert(const SiteList& sites, JobStarter starter = {});
+    explicit MailAlert(JobStarter starter = {});
 
-    void RaiseAlerts(int row, const std::string& balloonText, const std::string& balloonTitle,
-                     bool firstFailure) override;
+    void RaiseAlerts(const SiteAlert& alert) override;
+
+    // The entry's own address when it has 3 characters or more, else the
+    // one of the settings.
+    static std::string Recipient(const std::string& entryAddress,
+                                 const std::string& settingsAddress);
 
     // The alert text, built exactly in the order the e-mail has always had,
     // with `now` as the local time stamp.
@@ -34,6 +36,5 @@ public:
                             const std::string& url, const std::string& now);
 
 private:
-    const SiteList& m_sites;
     JobStarter m_starter;
 };

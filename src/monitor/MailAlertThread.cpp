@@ -1,6 +1,7 @@
 #include "monitor/MailAlertThread.h"
 
 #include "net/CSmtpClient.h"
+#include "net/MailDelivery.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -39,6 +41,32 @@ template <size_t N> void CopyInto(char (&store)[N], const std::string& text)
     store[n] = '\0';
 }
 
+// The last line the server sent, for the line that reports a failure.
+std::string LastReply(const std::string& response)
+{
+    std::size_t end = response.find_last_not_of("\r\n ");
+    if (end == std::string::npos)
+        return {};
+    const std::size_t start = response.find_last_of("\r\n", end);
+    std::string line = response.substr(start == std::string::npos ? 0 : start + 1,
+                                       end - (start == std::string::npos ? 0 : start + 1) + 1);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
+    return line;
+}
+
+// One line on standard error for an alert e-mail that did not go out: the
+// user of the checker (or of the desktop program started from a terminal)
+// has no other way to learn that an outage went unreported.
+void ReportFailure(const MailAlertJob& job, int port, const std::string& why)
+{
+    std::fprintf(stderr, "Kestrelle: alert e-mail for %s not sent through %s:%d: %s\n",
+                 job.m_strSiteName.empty() ? job.m_strSubject.c_str() : job.m_strSiteName.c_str(),
+                 job.m_strServer.empty() ? "(no server)" : job.m_strServer.c_str(), port,
+                 why.c_str());
+}
+
 void Converse(const MailAlertJob& job)
 {
     CSmtpClient client;
@@ -50,15 +78,46 @@ void Converse(const MailAlertJob& job)
     }
     // A stored port beyond 16 bits names no port at all. Cut to 16 bits it
     // would reach some other service on the server, so nothing is sent.
-    if (port > UINT16_MAX) {
-        std::fprintf(stderr, "Alert e-mail not sent: port %d is out of range\n", port);
+    if (!MailDelivery::PortToUse(port)) {
+        ReportFailure(job, port, "the port is out of range");
         return;
     }
 
-    if (job.m_strServer.empty() || job.m_strSenderEmail.empty() || job.m_strRecipient.empty())
+    if (job.m_strServer.empty() || job.m_strSenderEmail.empty() || job.m_strRecipient.empty()) {
+        ReportFailure(job, port, "no e-mail server, sender address or recipient is set");
         return;
-    if (!client.Connect(job.m_strServer, static_cast<uint16_t>(port)))
+    }
+    if (job.m_nSecurity == 1 || job.m_nSecurity == 2) {
+        // Over TLS, as most providers require: the session composes the
+        // message as the plain client does and says why a sending failed.
+        MailDelivery::Mail mail;
+        mail.server = job.m_strServer;
+        mail.port = port;
+        mail.security = job.m_nSecurity;
+        mail.username = job.m_strUsername;
+        mail.password = job.m_strPassword;
+        mail.senderName = job.m_strSenderName;
+        mail.senderEmail = job.m_strSenderEmail;
+        mail.recipient = job.m_strRecipient;
+        mail.subject = job.m_strSubject;
+        mail.body = job.m_strBody;
+        std::string response;
+        const MailDelivery::Outcome outcome = MailDelivery::Send(mail, response);
+        if (outcome == MailDelivery::Outcome::NoConnection)
+            ReportFailure(job, port, "cannot connect to the server");
+        else if (outcome == MailDelivery::Outcome::Failed)
+            ReportFailure(job, port, LastReply(response));
         return;
+    }
+    if (job.m_strUsername.size() > CSmtpClient::kMaxCredentialLength ||
+        job.m_strPassword.size() > CSmtpClient::kMaxCredentialLength) {
+        ReportFailure(job, port, "the user name or the password is too long");
+        return;
+    }
+    if (!client.Connect(job.m_strServer, static_cast<uint16_t>(port))) {
+        ReportFailure(job, port, "cannot connect to the server");
+        return;
+    }
     CopyInto(client.m_szUsername, job.m_strUsername);
     CopyInto(client.m_szPassword, job.m_strPassword);
     client.SetSenderName(job.m_strSenderName);
@@ -66,9 +125,17 @@ void Converse(const MailAlertJob& job)
     client.AddRecipient(job.m_strRecipient, "");
     client.SetSubject(job.m_strSubject);
     client.SetMessageBody(job.m_strBody);
-    if (client.IsConnected()) {
-        client.Send();
-        client.Disconnect();
+    if (!client.IsConnected()) {
+        ReportFailure(job, port, "the server closed the connection");
+        return;
+    }
+    const bool sent = client.Send();
+    client.Disconnect();
+    if (!sent) {
+        const std::string reply = LastReply(client.m_strResponse);
+        ReportFailure(job, port,
+                      reply.empty() ? std::string("the server did not accept the message")
+                                    : "the server answered \"" + reply + "\"");
     }
 }
 
@@ -81,9 +148,9 @@ void MailAlertThread::Run(std::unique_ptr<MailAlertJob> job)
     try {
         Converse(*job);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "Alert e-mail not sent: %s\n", e.what());
+        ReportFailure(*job, job->m_nPort, e.what());
     } catch (...) {
-        std::fprintf(stderr, "Alert e-mail not sent\n");
+        ReportFailure(*job, job->m_nPort, "stopped by an unexpected error");
     }
     job.reset();
 }

@@ -8,7 +8,9 @@
 
 // The mail worker: one thread per alert e-mail, one SMTP conversation each.
 // Whoever raises the alert neither waits for the thread nor learns how it
-// went; nothing is ever shown to the user.
+// went; nothing is shown in a window. An e-mail that does not go out (no
+// server set, server unreachable, message refused) leaves one line on
+// standard error naming the site, the server and the last reply or reason.
 class MailAlertThread
 {
 public:

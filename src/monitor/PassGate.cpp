@@ -15,8 +15,13 @@ bool PassGate::Run(const std::function<void()>& pass)
         try {
             pass();
         } catch (...) {
+            // Requests turned away meanwhile are dropped with the failed
+            // pass: nobody is left to run them, and kept they would make the
+            // next request run two passes. That next request's pass covers
+            // them.
             std::lock_guard lock(m_mutex);
             m_running = false;
+            m_owed = false;
             throw;
         }
         // Seeing no request owed and freeing the gate happen under one hold

@@ -18,9 +18,9 @@ public:
     // Runs `pass` now, then once more if any request arrived meanwhile, and
     // so on until none is owed; returns true. When a pass is already running
     // (on any thread, this one included), remembers the request and returns
-    // false at once. An exception from `pass` leaves the gate free and is
-    // passed on to the caller; requests owed at that moment are kept for the
-    // next pass.
+    // false at once. An exception from `pass` leaves the gate free, owing
+    // nothing, and is passed on to the caller: the next request runs one
+    // pass.
     bool Run(const std::function<void()>& pass);
 
     // True while a pass runs.

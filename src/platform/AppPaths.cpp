@@ -1,7 +1,71 @@
 #include "platform/AppPaths.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+std::string HomeDir()
+{
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/";
+}
+
+// Makes every missing folder of `path`, private to the user: the list holds
+// the user's pages and addresses.
+void MakeFolders(const std::string& path)
+{
+    for (std::size_t at = 1; at <= path.size(); ++at) {
+        if (at < path.size() && path[at] != '/')
+            continue;
+        const std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return;
+    }
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+std::string AppPaths::DataFile()
+{
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        base = xdg;
+    else
+        base = HomeDir() + "/.local/share";
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    const std::string folder = (base == "/" ? "" : base) + "/Kestrelle";
+    MakeFolders(folder);
+    return folder + kSeparator + kDataFileName;
+}
+
+std::string AppPaths::ProgramDataFile(const std::string& name)
+{
+    const std::string dir = ExecutableDir();
+    // Installed as <prefix>/bin/kestrelle with its files in
+    // <prefix>/share/kestrelle; anywhere else (the build tree) they lie
+    // beside the executable.
+    if (dir.size() >= 4 && dir.compare(dir.size() - 4, 4, "/bin") == 0) {
+        const std::string share = dir.substr(0, dir.size() - 4) + "/share/kestrelle";
+        if (IsFolder(share))
+            return share + kSeparator + name;
+    }
+    return BesideExecutable(name);
+}
 
 std::string AppPaths::ExecutableDir()
 {

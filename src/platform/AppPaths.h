@@ -2,11 +2,25 @@
 
 #include <string>
 
-// Where the program's own files live: the data file, the default sound and
-// the help file sit beside the executable, as they do in the Windows build.
+// Where the program's files live. The site list is the user's own and sits
+// in the user's data folder, since an installed executable's folder is
+// shared by every user and not writable. The program's own files (the
+// default sound, the help page) come with the executable: beside it in the
+// build tree, in the installed data folder when installed.
 class AppPaths
 {
 public:
+    // $XDG_DATA_HOME/Kestrelle/kestrelle.dat, or ~/.local/share/Kestrelle/
+    // when XDG_DATA_HOME is unset or not an absolute path. Missing folders
+    // on the way are made with mode 0700; a folder that cannot be made shows
+    // up as a failure when the file is saved.
+    static std::string DataFile();
+
+    // `name` among the program's own files: <prefix>/share/kestrelle/name
+    // when the executable sits in <prefix>/bin and that folder exists (an
+    // installed program), otherwise beside the executable (the build tree).
+    static std::string ProgramDataFile(const std::string& name);
+
     // The executable's directory, without a trailing separator.
     static std::string ExecutableDir();
 
@@ -14,4 +28,5 @@ public:
     static std::string BesideExecutable(const std::string& name);
 
     static constexpr char kSeparator = '/';
+    static constexpr const char* kDataFileName = "kestrelle.dat";
 };

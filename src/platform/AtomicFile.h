@@ -11,7 +11,11 @@
 //
 // A symbolic link as target is followed: the file it points to is replaced
 // and the link stays. The new file keeps the old one's permission bits; a
-// file that did not exist gets 0644.
+// file that did not exist gets 0644. Only a regular file is ever replaced,
+// and not one that is read-only (no write bit at all, or not writable by
+// this user). Opening also removes temporary files of earlier writers to the
+// same target that died before their rename; a writer that is still at work
+// keeps its file (it holds a lock on it).
 class AtomicFile
 {
 public:
@@ -29,11 +33,12 @@ public:
     const std::string& Error() const { return m_error; }
 
 private:
-    bool Fail(const char* what, int error);
+    bool Fail(const char* what, int error, bool withReason = true);
     void Discard();
 
     std::string m_target;
     std::string m_tempPath;
     int m_fd = -1;
+    int m_lockFd = -1;
     std::string m_error;
 };

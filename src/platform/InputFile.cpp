@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -24,16 +25,29 @@ InputFile::OpenResult InputFile::Open(const std::string& path)
         ::close(m_fd);
         m_fd = -1;
     }
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd >= 0)
-        return OpenResult::Opened;
-    // Only "no such file" means absent; a file we may not read, a broken
-    // path or anything else is a failure the caller must not take for an
-    // empty list.
-    if (errno == ENOENT)
-        return OpenResult::Absent;
-    m_error = ErrnoText(errno);
-    return OpenResult::Failed;
+    // Without O_NONBLOCK, opening a FIFO waits for a writer for ever; a
+    // device such as /dev/zero never ends. Only a regular file is read.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0) {
+        // Only "no such file" means absent; a file we may not read, a
+        // broken path or anything else is a failure the caller must not
+        // take for an empty list.
+        if (errno == ENOENT)
+            return OpenResult::Absent;
+        m_error = ErrnoText(errno);
+        return OpenResult::Failed;
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+        ::close(m_fd);
+        m_fd = -1;
+        return OpenResult::Failed;
+    }
+    ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+    return OpenResult::Opened;
 }
 
 long InputFile::Read(char* buffer, std::size_t size)

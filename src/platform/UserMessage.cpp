@@ -4,16 +4,28 @@
 #include <mutex>
 
 namespace {
-std::mutex g_mutex;
-UserMessage::Handler g_handler;
+// Never destroyed: a check pass on a worker thread may still show a message
+// while the process ends and static objects are torn down.
+struct State
+{
+    std::mutex mutex;
+    UserMessage::Handler handler;
+};
+
+State& TheState()
+{
+    static State* state = new State;
+    return *state;
+}
 } // namespace
 
 UserMessage::Answer UserMessage::Show(const std::string& text, Icon icon, Buttons buttons)
 {
     Handler handler;
     {
-        std::lock_guard lock(g_mutex);
-        handler = g_handler;
+        State& state = TheState();
+        std::lock_guard lock(state.mutex);
+        handler = state.handler;
     }
     if (handler)
         return handler(text, icon, buttons);
@@ -25,8 +37,9 @@ UserMessage::Answer UserMessage::Show(const std::string& text, Icon icon, Button
 
 UserMessage::Handler UserMessage::SetHandler(Handler handler)
 {
-    std::lock_guard lock(g_mutex);
-    Handler previous = std::move(g_handler);
-    g_handler = std::move(handler);
+    State& state = TheState();
+    std::lock_guard lock(state.mutex);
+    Handler previous = std::move(state.handler);
+    state.handler = std::move(handler);
     return previous;
 }

@@ -1,15 +1,23 @@
 #pragma once
 
+#include "net/MailDelivery.h"
+
+#include <optional>
 #include <string>
 
 // The Options dialog's object. Like every dialog class of the program it owns
 // its fields and has no window until DoModal runs, so it can be constructed
 // on any thread just to read the settings as they are stored at that moment.
 //
-// This file holds the half the core needs: the fields and their loading,
-// which link no GUI module. The window half (DoModal, its controls and
-// handlers) is compiled with the user interface and adds its members to
-// this class there; loading stays here.
+// This class is the half the core needs and can test without a display: the
+// fields and their loading, the exchange between the controls' values and
+// the fields with its checks, and every handler's rule and write. The window
+// is a separate class of the desktop library, COptionsWindow (src/ui), that
+// edits one COptionsDlg and is shown with COptionsWindow::Run: it builds the
+// controls, hands their values over as Controls, shows the Notice it gets
+// back (caption "Kestrelle", focus on the control named) and enables the
+// controls from the fields. So the core never links a window, and the class
+// has one definition.
 class COptionsDlg
 {
 public:
@@ -22,6 +30,90 @@ public:
     // bounding them is the timer's business. Writes nothing.
     void LoadSettings();
 
+    // The control ids the window's controls keep as their names.
+    static constexpr int kMinutesEdit = 1037;
+    static constexpr int kServerEdit = 1042;
+    static constexpr int kAddressEdit = 1043;
+    static constexpr int kPortEdit = 1047;
+
+    // What the controls hold, as the window reads them.
+    struct Controls
+    {
+        std::string minutes; // edit 1037
+        bool playSound = false;
+        std::string password;
+        std::string username;
+        std::string address;
+        bool enableEmail = false;
+        std::string server;
+        std::string port; // edit 1047
+        int security = 0; // index of the "Connection security" drop-down
+    };
+    // The fields as the controls show them.
+    Controls Values() const;
+
+    // A message box to show: its text, its icon, and the control that gets
+    // the focus (0 for none).
+    struct Notice
+    {
+        enum class Icon
+        {
+            Exclamation,
+            Stop,
+            Information
+        };
+        std::string text;
+        Icon icon = Icon::Stop;
+        int focus = 0;
+    };
+
+    // The checks of the two number fields: the value, or the message.
+    static std::optional<std::string> CheckMinutes(const std::string& text, int& value);
+    static std::optional<std::string> CheckPort(const std::string& text, int& value);
+
+    // Takes the controls' values into the fields in the exchange order
+    // (minutes, sound flag, password, user name, address, e-mail flag,
+    // server, port, security). A number that fails its check stops it
+    // there: the fields before have their new values, that one and those
+    // after keep theirs, and the Notice says why.
+    std::optional<Notice> TakeValues(const Controls& controls);
+
+    // The handlers. Each begins by taking the values and stops with the
+    // Notice when that fails; none shows anything itself.
+    // Check box 1024: writes m_PlaySound at once; the window then enables
+    // Preview and Browse from m_PlaySound.
+    std::optional<Notice> OnPlaySoundClicked(const Controls& controls);
+    // Check box 1041: writes m_EnableEMail at once; the window then enables
+    // Test Email and the server, address, user name and password edits from
+    // m_EnableEmail (the port edit stays enabled).
+    std::optional<Notice> OnEnableEmailClicked(const Controls& controls);
+    // A sound file chosen with Browse: sets the path and the sound's name
+    // and writes WavPathname at once. The window shows the fields again.
+    void OnSoundChosen(const std::string& path);
+    // OK: a Notice keeps the dialog open with nothing written; none means
+    // everything is written (SaveOnOk) and the dialog closes with OK.
+    std::optional<Notice> OnOk(const Controls& controls);
+
+    // Test Email: takes the values and checks the server and the sender
+    // address (TestEmailChecks), then sends the test message to the sender
+    // address with the fields as they stand, by the chosen connection
+    // security, and says how it went (SendTestEmail). Writes nothing. No
+    // Notice at all when the server cannot be reached. Blocks for the
+    // conversation; a window that would rather not wait on its own thread
+    // runs the checks there and SendTestEmail(TestEmailMessage()) elsewhere.
+    std::optional<Notice> OnTestEmail(const Controls& controls);
+    std::optional<Notice> TestEmailChecks(const Controls& controls);
+    MailDelivery::Mail TestEmailMessage() const;
+    static std::optional<Notice> SendTestEmail(const MailDelivery::Mail& mail);
+
+    // The writes made at once.
+    void WritePlaySound() const;
+    void WriteEnableEmail() const;
+    void WriteWavPathname() const;
+    // OK's writes, in this order: m_Minutes, m_EmailServer, m_EmailPort,
+    // m_EmailSecurity, m_EmailAddress, m_EmailUsername, m_EmailPassword.
+    void SaveOnOk() const;
+
     int m_Minutes{};
     int m_PlaySound{};
     std::string m_SoundName;
@@ -29,11 +121,14 @@ public:
     int m_EnableEmail{};
     std::string m_EmailServer;
     int m_EmailPort{};
+    // 0 plain SMTP (the default, also for anything but 1 and 2), 1 STARTTLS,
+    // 2 TLS from the first byte.
+    int m_EmailSecurity{};
     std::string m_EmailAddress;
     std::string m_EmailUsername;
     std::string m_EmailPassword;
 
-    // The sound used when WavPathname names no file; it sits beside the
-    // executable.
+    // The sound used when WavPathname names no file; it is one of the
+    // program's own files (AppPaths::ProgramDataFile).
     static constexpr const char* kDefaultSound = "default.wav";
 };

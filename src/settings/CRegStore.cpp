@@ -1,377 +1,228 @@
 #include "settings/CRegStore.h"
 
-#include <QByteArray>
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLockFile>
-#include <QSaveFile>
-#include <QSettings>
-#include <QString>
-#include <QStringList>
-#include <QVariant>
+#include "platform/AtomicFile.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
-#include <map>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
-
-// Why the file is never handed to QSettings directly: QSettings keeps what it
-// read of a file in a per-process cache and reads the file again only when
-// its size or its modification time (in milliseconds) has changed. A value
-// rewritten with a text of the same length within the same millisecond, by
-// this process or another, is then read as the old one, and a write made on
-// top of such a stale copy puts the old value back. Seen here: 1,372 of 2,000
-// same-size rewrites read stale. So every operation copies the file to a
-// scratch file of its own whose name this process never uses twice, and lets
-// QSettings read and change only that copy; a write then puts the result in
-// place itself through QSaveFile.
 
 namespace {
 
-std::mutex g_testFolderMutex;
-std::string g_testFolder;
+constexpr auto npos = std::string_view::npos;
+constexpr mode_t kOwnerOnly = 0600;
+// The escapes of a value that a plain line cannot hold, and what they mean.
+constexpr std::string_view kCoded = "\\nrst", kPlain = "\\\n\r \t";
 
-// Threads of one process take turns here before they take the lock file,
-// which would otherwise make them poll each other.
-std::mutex g_writeMutex;
+std::mutex g_mutex; // guards the two texts below
+std::string g_testFolder, g_lastReadComplaint;
+// Threads of this process queue here, so that only one of them at a time
+// waits for the lock file.
+std::mutex g_writers;
 
-std::atomic<unsigned long long> g_scratchCounter{0};
-
-// Long enough for any other writer to finish its few milliseconds; a holder
-// that has died is noticed at once by QLockFile.
-constexpr int kLockWaitMs = 10000;
-
-// A writer killed between creating the lock file and writing its process id
-// into it leaves a lock that names nobody; QLockFile then goes by the lock's
-// age alone. Its default of 30 s would outlast kLockWaitMs and refuse every
-// write meanwhile, so such a lock is taken over after a few seconds, still
-// far beyond the milliseconds that a live writer holds it.
-constexpr int kStaleLockMs = 5000;
-
-// Scratch files older than this are leftovers of a process that died in the
-// middle of an operation (every operation lasts milliseconds).
-constexpr qint64 kLeftoverAgeMs = 60 * 1000;
-
-const char* const kFolderName = "Kestrelle";
-const char* const kFileName = "Kestrelle.conf";
-const char* const kScratchMark = ".scratch";
-
-constexpr QFileDevice::Permissions kOwnerOnlyFile =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-constexpr QFileDevice::Permissions kOwnerOnlyFolder =
-    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-
-char FoldAscii(char c)
+std::string Folded(std::string_view s)
 {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The registry folds the case of names; the names here are ASCII.
-bool EqualsFolded(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    return true;
-}
-
-std::string Folded(const std::string& s)
-{
-    std::string out = s;
+    std::string out(s);
     for (char& c : out)
-        c = FoldAscii(c);
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     return out;
 }
 
-QString ConfigHome()
+std::string_view Trimmed(std::string_view s)
 {
-    {
-        std::lock_guard lock(g_testFolderMutex);
-        if (!g_testFolder.empty())
-            return QString::fromStdString(g_testFolder);
+    const std::size_t first = s.find_first_not_of(" \t");
+    return first == npos ? std::string_view()
+                         : s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Unescaped(std::string_view t)
+{
+    std::string out;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const std::size_t k = t[i] == '\\' && i + 1 < t.size() ? kCoded.find(t[i + 1]) : npos;
+        out += k == npos ? t[i] : kPlain[k];
+        i += k != npos;
     }
-    // A relative XDG_CONFIG_HOME is to be ignored, as an unset one is.
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
-        return xdg;
-    return QDir::homePath() + QStringLiteral("/.config");
+    return out;
 }
 
-QString StoreFolder()
+// The line for a value: plain when reading gives the text back as it is,
+// otherwise marked with "\=" and escaped (blanks only at either end).
+std::string ValueLine(const std::string& name, std::string_view text)
 {
-    return ConfigHome() + QLatin1Char('/') + QLatin1String(kFolderName);
-}
-
-QString StoreFile()
-{
-    return StoreFolder() + QLatin1Char('/') + QLatin1String(kFileName);
-}
-
-// Creates the folder and every missing folder above it, each for the owner
-// only, as a configuration folder should be.
-bool MakeFolder(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.isDir())
-        return true;
-    if (info.exists())
-        return false;
-    const QString parent = info.absolutePath();
-    if (parent != info.absoluteFilePath() && !MakeFolder(parent))
-        return false;
-    // Another process may have made it in the meantime.
-    return QDir().mkdir(path, kOwnerOnlyFolder) || QFileInfo(path).isDir();
-}
-
-// The group for registry path "Software\a\b" is "a/b". Empty when the path
-// does not lie under Software, has an empty part or holds a "/".
-std::string GroupOf(const std::string& path)
-{
-    const std::string prefix = std::string(CRegStore::kSoftware) + "\\";
-    if (path.size() <= prefix.size() || !EqualsFolded(path.substr(0, prefix.size()), prefix))
-        return {};
-    std::string group = path.substr(prefix.size());
-    // In the registry "/" is a plain character of a key's name; here it
-    // would open a group of its own.
-    if (group.find('/') != std::string::npos)
-        return {};
-    for (char& c : group)
-        if (c == '\\')
-            c = '/';
-    if (group.front() == '/' || group.back() == '/' || group.find("//") != std::string::npos)
-        return {};
-    return group;
-}
-
-// QSettings takes "/" and "\" in a name as group separators, so such names
-// (and the registry's unnamed value) cannot be held.
-bool NameFits(const std::string& name)
-{
-    return !name.empty() && name.find_first_of("/\\") == std::string::npos;
-}
-
-// Texts that are UTF-8 are stored as text, readable and editable by hand;
-// any other bytes as QSettings' @ByteArray(...), so they come back exactly.
-QVariant ToVariant(const std::string& text)
-{
-    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
-    const QString asText = QString::fromUtf8(bytes);
-    if (asText.toUtf8() == bytes)
-        return asText;
-    return bytes;
-}
-
-std::optional<std::string> FromVariant(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::QByteArray:
-        return value.toByteArray().toStdString();
-    case QMetaType::QStringList:
-        // Only a hand-edited line with unquoted commas reads as a list.
-        return value.toStringList().join(QStringLiteral(", ")).toStdString();
-    default:
-        if (value.canConvert<QString>())
-            return value.toString().toStdString();
-        return std::nullopt;
+    if (text.find_first_of("\r\n") == npos && Trimmed(text).size() == text.size())
+        return name + "=" + std::string(text);
+    std::string line = name + "\\=";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::size_t k = kPlain.find(text[i]);
+        if (k >= 3 && k != npos && i != 0 && i + 1 != text.size())
+            k = npos;
+        line += k == npos ? std::string(1, text[i]) : std::string{'\\', kCoded[k]};
     }
+    return line;
 }
 
-// The file's bytes; nothing when it does not exist. `failed` tells a file
-// that exists but cannot be read, which a writer must not take for an empty
-// store.
-std::optional<QByteArray> ReadFileBytes(const QString& path, bool& failed)
+std::vector<std::string> SplitLines(const std::string& content)
 {
-    failed = false;
-    QFile file(path);
-    // Open first and ask about existence only when that fails: while another
-    // thread's QSaveFile renames a new file over this one, QFile::exists()
-    // now and then answers false (seen here: 370 times in 3,000 commits),
-    // where open() and a plain stat() never miss the file.
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::error_code ec;
-        failed = std::filesystem::exists(path.toStdString(), ec) || ec;
-        return std::nullopt;
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; start < content.size(); start = end + 1) {
+        end = std::min(content.find('\n', start), content.size());
+        lines.emplace_back(content, start, end - start);
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        failed = true;
-        return std::nullopt;
-    }
-    return bytes;
+    return lines;
 }
 
-// For each name in section [group], the index of the last line that sets it,
-// as the file has it. QSettings sorts what it writes, so only the file itself
-// still tells which of two spellings of a name was written last.
-std::map<std::string, int> LastLines(const QByteArray& bytes, const std::string& group)
+std::string_view WithoutCr(std::string_view line)
 {
-    std::map<std::string, int> last;
-    const QList<QByteArray> lines = bytes.split('\n');
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+}
+
+// Calls seen(index, folded name, value) for each value line of group `key`,
+// and returns the index just after the group's last header or value line
+// (npos when there is no such group). Other lines are none of its business.
+template <class Seen>
+std::size_t ScanGroup(const std::vector<std::string>& lines, const std::string& key, Seen seen)
+{
+    const std::string group = Folded(key);
+    std::size_t end = npos;
     bool inGroup = false;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QByteArray line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(';'))
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view t = Trimmed(WithoutCr(lines[i]));
+        if (t.empty() || t[0] == ';' || t[0] == '#')
             continue;
-        if (line.startsWith('[')) {
-            const qsizetype end = line.indexOf(']');
-            inGroup = end > 0 && line.mid(1, end - 1).trimmed().toStdString() == group;
+        if (t[0] == '[' && t.back() == ']' && t.size() > 1) {
+            inGroup = Folded(Trimmed(t.substr(1, t.size() - 2))) == group;
+            end = inGroup ? i + 1 : end;
             continue;
         }
-        const qsizetype eq = line.indexOf('=');
-        if (inGroup && eq > 0)
-            last[line.left(eq).trimmed().toStdString()] = i;
-    }
-    return last;
-}
-
-// Among `keys`, those spelled like `name` but for case, the last written
-// first. Names the scan cannot place (escaped in the file) count as earliest;
-// among equals the later one in QSettings' own order comes first.
-std::vector<QString> SpellingsOf(const QStringList& keys, const std::string& name,
-                                 const std::map<std::string, int>& lastLines)
-{
-    std::vector<std::pair<std::pair<int, int>, QString>> found;
-    for (int i = 0; i < keys.size(); ++i) {
-        const std::string key = keys[i].toStdString();
-        if (!EqualsFolded(key, name))
+        const std::size_t eq = t.find('=');
+        std::string_view name = t.substr(0, eq);
+        const bool escaped = !name.empty() && name.back() == '\\';
+        name = Trimmed(escaped ? name.substr(0, name.size() - 1) : name);
+        if (!inGroup || eq == npos || name.empty())
             continue;
-        const auto at = lastLines.find(key);
-        found.push_back({{at == lastLines.end() ? -1 : at->second, i}, keys[i]});
+        end = i + 1;
+        const std::string_view value = Trimmed(t.substr(eq + 1));
+        seen(i, Folded(name), escaped ? Unescaped(value) : std::string(value));
     }
-    std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-    std::vector<QString> out;
-    for (const auto& entry : found)
-        out.push_back(entry.second);
-    return out;
+    return end;
 }
 
-// Where scratch copies go: the session's runtime folder when there is one
-// (the owner's only, in memory on desktops, so a copy costs no disk syncs
-// and never outlives the session), otherwise the store's own folder. Tests
-// keep them in their own folder.
-QString ScratchFolder(const QString& storeFolder)
+std::string ConfigHome()
 {
     {
-        std::lock_guard lock(g_testFolderMutex);
+        std::lock_guard lock(g_mutex);
         if (!g_testFolder.empty())
-            return storeFolder;
+            return g_testFolder;
     }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime)) {
-        const QFileInfo info(runtime);
-        if (info.isDir() && info.isWritable())
-            return runtime;
-    }
-    return storeFolder;
+    // A relative XDG_CONFIG_HOME is to be ignored, as an unset one is.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config";
 }
 
-// A copy of the store file for one operation, readable by the owner only,
-// under a name this process uses once. Removed with everything QSettings
-// left beside it when the object goes.
-class ScratchCopy
+std::string FolderOf(const std::string& path)
 {
-public:
-    ScratchCopy(const QString& folder, const QByteArray& bytes)
-    {
-        m_path = folder + QLatin1Char('/') + QLatin1String(kFileName) + QLatin1Char('.') +
-                 QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-') +
-                 QString::number(++g_scratchCounter) + QLatin1String(kScratchMark);
-        QFile file(m_path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnlyFile))
-            return;
-        m_made = true;
-        m_ok = file.write(bytes) == bytes.size() && file.flush();
-    }
-    ~ScratchCopy()
-    {
-        if (!m_made)
-            return;
-        QFile::remove(m_path);
-        QFile::remove(m_path + QStringLiteral(".lock"));
-    }
-    ScratchCopy(const ScratchCopy&) = delete;
-    ScratchCopy& operator=(const ScratchCopy&) = delete;
+    return path.substr(0, path.rfind('/'));
+}
 
-    bool ok() const { return m_ok; }
-    const QString& path() const { return m_path; }
+// Each missing folder is made for the owner only, as a configuration folder
+// should be.
+bool MakeFolders(const std::string& path)
+{
+    struct stat st = {};
+    if (path.empty() || ::stat(path.c_str(), &st) == 0)
+        return path.empty() || S_ISDIR(st.st_mode);
+    return MakeFolders(FolderOf(path)) && (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST);
+}
 
-private:
-    QString m_path;
-    bool m_made = false;
-    bool m_ok = false;
+// Reads the file only when it is a regular one, opened without blocking so
+// that a FIFO of that name cannot hold the program up. False, with `why`,
+// when it is refused; a missing file is empty. A writer makes the file when
+// it is missing, 0600 from the start, and puts one that lost its 0600 back
+// to it, since the next version takes over its mode.
+bool ReadRegular(const std::string& path, std::string& content, std::string& why, bool writer)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (writer ? O_CREAT : 0),
+                          kOwnerOnly);
+    struct stat st = {};
+    if (fd < 0 && (writer || (errno != ENOENT && errno != ENOTDIR)))
+        why = path + " cannot be opened: " + std::strerror(errno);
+    else if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
+        why = path + " is not a regular file";
+    else if (fd >= 0 && writer && (st.st_mode & 07777) != kOwnerOnly && ::fchmod(fd, kOwnerOnly))
+        why = path + " cannot be made private: " + std::strerror(errno);
+    char buffer[65536];
+    for (ssize_t n = 1; fd >= 0 && why.empty() && n != 0;) {
+        n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            content.append(buffer, static_cast<std::size_t>(n));
+        else if (n < 0 && errno != EINTR)
+            why = path + " cannot be read: " + std::strerror(errno);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return why.empty();
+}
+
+// One writer's turn across processes. flock is let go by the kernel when its
+// holder dies, however it dies; the wait is bounded all the same (10 s), so
+// that a holder stopped for good cannot freeze the caller.
+struct WriterTurn
+{
+    explicit WriterTurn(const std::string& lockPath)
+        : fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kOwnerOnly))
+    {
+        for (int waits = 0; fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++waits) {
+            if (errno == EWOULDBLOCK && waits < 2000) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            } else {
+                ::close(fd);
+                fd = -1;
+            }
+        }
+    }
+    ~WriterTurn()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    std::lock_guard<std::mutex> sameProcess{g_writers};
+    int fd;
 };
 
-// Only files far older than any operation lasts are removed, so no live
-// reader or writer, of this store or of another one sharing the runtime
-// folder, loses its copy.
-void RemoveLeftovers(const QString& folder)
+// Under the writers' lock every new file beside the settings is one that a
+// killed writer left, with a copy of the password in it.
+void RemoveLeftovers(const std::string& path)
 {
-    const QDir dir(folder);
-    const QString prefix = QLatin1String(kFileName) + QLatin1Char('.');
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo& entry : entries) {
-        const QString name = entry.fileName();
-        if (!name.startsWith(prefix) || !name.contains(QLatin1String(kScratchMark)))
-            continue;
-        if (entry.lastModified().toUTC().msecsTo(now) > kLeftoverAgeMs)
-            QFile::remove(entry.absoluteFilePath());
+    const std::string prefix = "." + path.substr(path.rfind('/') + 1) + ".new-";
+    if (DIR* dir = ::opendir(FolderOf(path).c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
+                ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        ::closedir(dir);
     }
 }
 
-std::optional<std::string> ValueFrom(QSettings& settings, const std::string& group,
-                                     const std::string& name, const QByteArray& fileBytes)
+bool Refuse(const std::string& name, const std::string& why)
 {
-    settings.beginGroup(QString::fromStdString(group));
-    const std::vector<QString> spellings =
-        SpellingsOf(settings.childKeys(), name, LastLines(fileBytes, group));
-    std::optional<std::string> text;
-    if (!spellings.empty())
-        text = FromVariant(settings.value(spellings.front()));
-    settings.endGroup();
-    return text;
-}
-
-// Sets `name` and leaves one spelling of every name in the group: for names
-// held in two cases the last written stays, so that QSettings' sorted
-// rewrite cannot change which one is read.
-void SetValueIn(QSettings& settings, const std::string& group, const std::string& name,
-                const std::string& text, const QByteArray& fileBytes)
-{
-    settings.beginGroup(QString::fromStdString(group));
-    const QStringList keys = settings.childKeys();
-    const std::map<std::string, int> lastLines = LastLines(fileBytes, group);
-    std::map<std::string, bool> done;
-    for (const QString& key : keys) {
-        const std::string folded = Folded(key.toStdString());
-        if (done[folded])
-            continue;
-        done[folded] = true;
-        const std::vector<QString> spellings = SpellingsOf(keys, key.toStdString(), lastLines);
-        const bool isTarget = folded == Folded(name);
-        for (std::size_t i = isTarget ? 0 : 1; i < spellings.size(); ++i)
-            settings.remove(spellings[i]);
-    }
-    settings.setValue(QString::fromStdString(name), ToVariant(text));
-    settings.endGroup();
-}
-
-void Refuse(const std::string& key, const std::string& name, const std::string& why)
-{
-    std::fprintf(stderr, "Kestrelle: setting \"%s\" under \"Software\\%s\" not saved: %s\n",
-                 name.c_str(), key.c_str(), why.c_str());
+    std::fprintf(stderr, "Kestrelle: setting \"%s\" not saved: %s\n", name.c_str(), why.c_str());
+    return false;
 }
 
 } // namespace
@@ -379,105 +230,84 @@ void Refuse(const std::string& key, const std::string& name, const std::string& 
 bool CRegStore::WriteString(const std::string& key, const std::string& name,
                             const std::string& text)
 {
-    if (text.size() > kMaxWriteChars) {
-        Refuse(key, name,
-               "its text has " + std::to_string(text.size()) + " characters, more than the " +
-                   std::to_string(kMaxWriteChars) + " the store keeps");
-        return false;
-    }
-    const std::string group = GroupOf(std::string(kSoftware) + "\\" + key);
-    if (group.empty()) {
-        Refuse(key, name, "the key name cannot be used");
-        return false;
-    }
-    if (!NameFits(name)) {
-        Refuse(key, name, "a setting name must not be empty nor hold \"/\" or \"\\\"");
-        return false;
-    }
+    if (text.size() > kMaxWriteChars)
+        return Refuse(name, "its text has " + std::to_string(text.size()) +
+                                " characters, more than the " + std::to_string(kMaxWriteChars) +
+                                " the store keeps");
+    // A name or key that reading would not give back: empty, line breaks,
+    // blanks at either end, "=", read as a comment or group, or the marker.
+    const auto fits = [](std::string_view s) {
+        return !s.empty() && s.find_first_of("\r\n") == npos && Trimmed(s).size() == s.size();
+    };
+    if (!fits(name) || name.find('=') != npos || std::string_view("[;#").find(name[0]) != npos ||
+        name.back() == '\\' || !fits(key) || key.find(']') != npos)
+        return Refuse(name, "the settings file cannot hold that name under key \"" + key + "\"");
 
-    const QString folder = StoreFolder();
-    const QString file = folder + QLatin1Char('/') + QLatin1String(kFileName);
-    if (!MakeFolder(folder))
-        return false;
+    const std::string path = FilePath();
+    if (!MakeFolders(FolderOf(path)))
+        return Refuse(name, "the folder " + FolderOf(path) + " cannot be made");
+    const WriterTurn turn(path + ".lock");
+    if (turn.fd < 0)
+        return Refuse(name, path + ".lock stays locked by another program");
+    RemoveLeftovers(path);
+    std::string content, why;
+    if (!ReadRegular(path, content, why, true))
+        return Refuse(name, why);
 
-    std::lock_guard turn(g_writeMutex);
-    QLockFile lock(file + QStringLiteral(".lock"));
-    lock.setStaleLockTime(kStaleLockMs);
-    if (!lock.tryLock(kLockWaitMs))
-        return false;
-    const QString scratchFolder = ScratchFolder(folder);
-    RemoveLeftovers(folder);
-    if (scratchFolder != folder)
-        RemoveLeftovers(scratchFolder);
-
-    bool unreadable = false;
-    const QByteArray before = ReadFileBytes(file, unreadable).value_or(QByteArray());
-    if (unreadable)
-        return false;
-
-    QByteArray after;
-    {
-        ScratchCopy scratch(scratchFolder, before);
-        if (!scratch.ok())
-            return false;
-        {
-            QSettings settings(scratch.path(), QSettings::IniFormat);
-            SetValueIn(settings, group, name, text, before);
-            settings.sync();
-            if (settings.status() != QSettings::NoError)
-                return false;
-        }
-        bool failed = false;
-        after = ReadFileBytes(scratch.path(), failed).value_or(QByteArray());
-        if (failed || after.isEmpty())
-            return false;
+    // The last line that sets the name (in any case) is replaced where it
+    // stands and earlier ones go; a new name follows the group's last value,
+    // a new group goes at the end. Every other line stays as it is.
+    std::vector<std::string> lines = SplitLines(content);
+    const std::string eol = !lines.empty() && WithoutCr(lines[0]) != lines[0] ? "\r" : "";
+    const std::string folded = Folded(name), line = ValueLine(name, text) + eol;
+    std::vector<std::size_t> hits;
+    const std::size_t end = ScanGroup(lines, key, [&](std::size_t i, const std::string& n, auto&&) {
+        if (n == folded)
+            hits.push_back(i);
+    });
+    if (!hits.empty()) {
+        lines[hits.back()] = line;
+        for (std::size_t h = hits.size() - 1; h-- > 0;)
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(hits[h]));
+    } else if (end != npos) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(end), line);
+    } else {
+        if (!lines.empty() && !Trimmed(WithoutCr(lines.back())).empty())
+            lines.push_back(eol);
+        lines.push_back("[" + key + "]" + eol);
+        lines.push_back(line);
     }
+    std::string after;
+    for (const std::string& l : lines)
+        after += l + "\n";
 
-    // QSaveFile writes beside the file, syncs, and renames over it; the
-    // permissions are set before the first byte so the password is never
-    // readable by others, not even for a moment.
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (!out.setPermissions(kOwnerOnlyFile) || out.write(after) != after.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    if (!out.commit())
-        return false;
-    // The mode is what keeps the password private: make sure of it.
-    return QFile::permissions(file) == kOwnerOnlyFile ||
-           QFile::setPermissions(file, kOwnerOnlyFile);
+    AtomicFile file(path);
+    if (!file.Open() || !file.Write(after.data(), after.size()) || !file.Commit())
+        return Refuse(name, path + ": " + file.Error());
+    return true;
 }
 
 std::string CRegStore::ReadString(RegRoot root, const std::string& base, const std::string& key,
                                   const std::string& name)
 {
-    if (root != RegRoot::CurrentUser)
+    if (root != RegRoot::CurrentUser || Folded(base) != Folded(kSoftware))
         return {};
-    const std::string group = GroupOf(base + "\\" + key);
-    if (group.empty() || !NameFits(name))
-        return {};
-
-    const QString file = StoreFile();
-    bool failed = false;
-    const std::optional<QByteArray> bytes = ReadFileBytes(file, failed);
-    if (!bytes)
-        return {};
-
-    std::optional<std::string> text;
+    std::string content, why;
+    const bool read = ReadRegular(FilePath(), content, why, false);
     {
-        ScratchCopy scratch(ScratchFolder(StoreFolder()), *bytes);
-        if (scratch.ok()) {
-            QSettings settings(scratch.path(), QSettings::IniFormat);
-            text = ValueFrom(settings, group, name, *bytes);
-        } else {
-            // A folder we cannot write to: the file itself, with the cache's
-            // small risk of a stale value, beats no settings at all.
-            QSettings settings(file, QSettings::IniFormat);
-            text = ValueFrom(settings, group, name, *bytes);
-        }
+        // A load reads many values in a row: one line per trouble, not one
+        // per value.
+        std::lock_guard lock(g_mutex);
+        if (!read && why != g_lastReadComplaint)
+            std::fprintf(stderr, "Kestrelle: settings not read, defaults used: %s\n", why.c_str());
+        g_lastReadComplaint = why;
     }
+    std::optional<std::string> text;
+    const std::string folded = Folded(name);
+    ScanGroup(SplitLines(content), key, [&](std::size_t, const std::string& n, std::string v) {
+        if (n == folded)
+            text = std::move(v);
+    });
     if (!text || text->size() + 1 >= kReadBufferBytes || *text == "-")
         return {};
     return *text;
@@ -493,38 +323,25 @@ int CRegStore::ReadInt(const std::string& key, const std::string& name)
 
 int CRegStore::DecimalValue(const std::string& text)
 {
-    std::size_t i = 0;
     // White space as the C locale knows it, whatever locale the process has.
-    while (i < text.size() &&
-           std::string_view(" \t\n\v\f\r").find(text[i]) != std::string_view::npos)
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+    const bool negative = i < text.size() && text[i] == '-';
+    i += i < text.size() && (text[i] == '-' || text[i] == '+');
     long long value = 0;
-    constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 2;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        if (value < kBeyond)
-            value = value * 10 + (text[i] - '0');
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        return INT_MAX;
-    if (value < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(value);
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value <= INT_MAX; ++i)
+        value = value * 10 + (text[i] - '0');
+    return static_cast<int>(std::clamp(negative ? -value : value, static_cast<long long>(INT_MIN),
+                                       static_cast<long long>(INT_MAX)));
 }
 
 std::string CRegStore::FilePath()
 {
-    return StoreFile().toStdString();
+    return ConfigHome() + "/Kestrelle/Kestrelle.conf";
 }
 
 std::string CRegStore::SetConfigFolderForTests(const std::string& folder)
 {
-    std::lock_guard lock(g_testFolderMutex);
+    std::lock_guard lock(g_mutex);
     std::string previous = std::move(g_testFolder);
     g_testFolder = folder;
     return previous;

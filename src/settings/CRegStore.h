@@ -3,28 +3,26 @@
 #include <cstddef>
 #include <string>
 
-// The per-user store the program's settings live in: named text values under
-// a key, numbers as decimal text, nothing ever deleted. Every operation stands
-// alone and writes at the moment of the call.
+// The per-user store of the program's settings: named text values under a
+// key, numbers as decimal text, nothing ever deleted. Each operation reads or
+// writes the file at the moment of the call; safe from any thread.
 //
-// Here the user's "Software" key is the INI file
-// $XDG_CONFIG_HOME/Kestrelle/Kestrelle.conf (~/.config/... when the variable
-// is unset or not an absolute path), looked up afresh at every operation; a
-// key is a group of that file ([Kestrelle]) and a value one name=value line
-// as QSettings writes it. Value names are matched without regard to ASCII
-// case, as the registry matches them.
-//
-// The file holds the SMTP password in clear, so it is created with mode 0600
-// and every write leaves it so. A write never changes the file in place: the
-// new content is complete and synced on disk before it is renamed over the
-// old file, so a crash or a full disk leaves the old file or the new one,
-// never a torn one. Writers of all processes take turns through the lock file
-// beside it (the one QSettings itself uses), so two processes writing at once
-// lose neither value. Reads need no lock: they see the file before or after a
-// write, never between.
-//
-// Safe to call from any thread; the operations share no state but the
-// folder set for tests.
+// The "Software" key is $XDG_CONFIG_HOME/Kestrelle/Kestrelle.conf (~/.config
+// when the variable is unset or relative), a key is a group ([Kestrelle]) and
+// a value a "name=value" line, made to be edited by hand as well:
+// - names match without regard to ASCII case; of two lines the later wins;
+// - a value is everything after the first "=", blanks around it left out,
+//   taken literally: no quotes, comments or lists;
+// - a value a plain line cannot hold (line breaks, blanks at either end) is
+//   written as "name\=text", with the escapes \\ \n \r \s (space) \t (tab)
+//   in that text only: every plain line reads as typed, backslashes included;
+// - lines it does not own (comments, blank lines, other groups) stay as they
+//   are when the file is rewritten.
+// The file holds the SMTP password: it is 0600 from its first byte. A write
+// replaces it whole (AtomicFile), writers of all processes taking turns with
+// flock on Kestrelle.conf.lock; reads need no lock. Only a regular file is
+// read or replaced: anything else by that name (a FIFO, say) is refused with
+// one line on standard error.
 enum class RegRoot
 {
     CurrentUser
@@ -42,22 +40,19 @@ public:
     // included: a stored text of kReadBufferBytes - 1 bytes or more reads as
     // missing.
     static constexpr std::size_t kReadBufferBytes = 1000;
-    // Longer texts are refused by WriteString, not cut: a cut password or
-    // address would fail later in a way nobody could trace back here.
+    // Longer texts (in bytes) are refused by WriteString, not cut: a cut
+    // password or address would fail later in a way nobody could trace.
     static constexpr std::size_t kMaxWriteChars = 9999;
 
-    // Sets value `name` under Software\<key> to `text`, replacing the value
-    // under every letter case of the name. False when the value could not be
-    // stored (folder or file not writable, lock not had within a few seconds,
-    // text too long, a name or key the store cannot hold); the refusals of
-    // this call's own arguments also say so in one line on standard error.
+    // Sets value `name` under Software\<key> to `text`, under every letter
+    // case of the name. False, said in one line on standard error, when it
+    // could not be stored.
     static bool WriteString(const std::string& key, const std::string& name,
                             const std::string& text);
 
-    // The text of value `name` under <base>\<key>. Empty when the key or value
-    // is missing, when the text does not fit the read buffer, and when it is
-    // exactly "-". This store holds the user's "Software" key only: any other
-    // base reads as a missing key.
+    // The text of value `name` under <base>\<key>; empty when it is missing,
+    // does not fit the read buffer or is exactly "-". Only the "Software"
+    // base is held.
     static std::string ReadString(RegRoot root, const std::string& base, const std::string& key,
                                   const std::string& name);
 
@@ -73,9 +68,7 @@ public:
     // The file the store reads and writes at this moment.
     static std::string FilePath();
 
-    // Points the store at `folder` in place of the user's configuration
-    // folder (the file becomes folder/Kestrelle/Kestrelle.conf); an empty
-    // text goes back to the user's. Returns the previous setting. For tests,
-    // which must never touch the user's own settings.
+    // Tests only: `folder` in place of the user's configuration folder (empty:
+    // the user's again). Returns the previous setting.
     static std::string SetConfigFolderForTests(const std::string& folder);
 };

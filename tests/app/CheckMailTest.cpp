@@ -1,8 +1,11 @@
 // kestrelle-check --save --mail as cron runs it: a real process, a settings
 // folder and a data file of its own, a loopback site and a real SMTP server.
 
+#include "monitor/DataFile.h"
+#include "monitor/SiteList.h"
 #include "support/AiosmtpdServer.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +16,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -20,10 +24,12 @@ extern char** environ;
 namespace {
 
 // Runs the checker with the given arguments, standard output and error into
-// files of `dir`, the settings store pointed at `configHome`. Returns the exit
-// status, or -1 when it did not run.
+// files of `dir`, the settings store pointed at `configHome`. With
+// `closedOutput`, standard output is a pipe whose reader has gone, as after
+// `| head -1`. Returns the exit status, or -1 when it did not run or did not
+// exit (a signal).
 int RunChecker(const TempDir& dir, const std::string& configHome,
-               const std::vector<std::string>& args)
+               const std::vector<std::string>& args, bool closedOutput = false)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -48,11 +54,22 @@ int RunChecker(const TempDir& dir, const std::string& configHome,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string out = dir.file("stdout"), err = dir.file("stderr");
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int pipeFds[2] = {-1, -1};
+    if (closedOutput) {
+        if (pipe2(pipeFds, O_CLOEXEC) != 0)
+            return -1;
+        close(pipeFds[0]);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (closedOutput)
+        close(pipeFds[1]);
     if (spawned != 0)
         return -1;
     int status = 0;
@@ -150,6 +167,77 @@ TEST(CheckMail, WithoutMailNothingIsSent)
     EXPECT_EQ(RunChecker(work, config.path(), {data}), 2);
     EXPECT_EQ(RunChecker(work, config.path(), {"--save", data}), 2);
     EXPECT_TRUE(smtp.Messages().empty());
+}
+
+void WriteSettings(const TempDir& config, uint16_t port)
+{
+    std::filesystem::create_directories(config.path() + "/Kestrelle");
+    TempDir::WriteFile(config.path() + "/Kestrelle/Kestrelle.conf",
+                       "[Kestrelle]\nm_EnableEMail=1\nm_EmailServer=127.0.0.1\nm_EmailPort=" +
+                           std::to_string(port) + "\nm_EmailAddress=me@home.test\n");
+}
+
+std::string DownList(const ScriptedHttpServer& site, int sites)
+{
+    std::string bytes;
+    for (int i = 0; i < sites; ++i)
+        bytes += site.url("/" + std::to_string(i)) +
+                 "\r\n-\r\n-\r\nWelcome\r\nBEGIN RESPONSE\r\nEND RESPONSE\r\n\r\n";
+    return bytes;
+}
+
+// `kestrelle-check --save --mail FILE | head -1` from cron: the reader goes
+// after one line, and the outages must still be recorded and mailed.
+TEST(CheckMail, AClosedOutputLosesNeitherTheSaveNorTheMail)
+{
+    TempDir config, mailbox, work;
+    AiosmtpdServer smtp(mailbox.path());
+    ASSERT_TRUE(smtp.IsRunning()) << smtp.Error();
+    ScriptedHttpServer site; // every path answers 404: all three sites down
+    WriteSettings(config, smtp.Port());
+    const std::string data = work.file("kestrelle.dat");
+    TempDir::WriteFile(data, DownList(site, 3));
+
+    EXPECT_EQ(RunChecker(work, config.path(), {"--save", "--mail", data}, true), 2)
+        << TempDir::ReadFile(work.file("stderr"));
+    EXPECT_EQ(smtp.Messages().size(), 3u);
+    SiteList saved;
+    ASSERT_TRUE(DataFile::LoadSites(saved, data));
+    ASSERT_EQ(saved.RowCount(), 3);
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(saved.Text(row, SiteEntry::Status), "ERROR") << row;
+}
+
+TEST(CheckMail, AnAlertThatDoesNotGoOutLeavesOneLine)
+{
+    TempDir config, work;
+    ScriptedHttpServer site;
+    const std::string data = work.file("kestrelle.dat");
+    const std::string name = "127.0.0.1:" + std::to_string(site.port());
+    ScriptedSmtpServer::Script refusing = ScriptedSmtpServer::Accepting();
+    refusing[refusing.size() - 2] = ScriptedSmtpServer::OnData("554 5.7.1 Spam refused\r\n");
+    ScriptedSmtpServer refuser(refusing);
+    const struct
+    {
+        const char* name;
+        uint16_t port;
+        std::string reason;
+    } cases[] = {
+        {"refused after the data", refuser.Port(),
+         "the server answered \"554 5.7.1 Spam refused\""},
+        {"nobody listening", ScriptedSmtpServer::UnusedPort(), "cannot connect to the server"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteSettings(config, c.port);
+        TempDir::WriteFile(data, DownList(site, 1));
+        EXPECT_EQ(RunChecker(work, config.path(), {"--mail", data}), 2);
+        const std::string err = TempDir::ReadFile(work.file("stderr"));
+        EXPECT_NE(err.find("Kestrelle: alert e-mail for " + name + " not sent through 127.0.0.1:" +
+                           std::to_string(c.port) + ": " + c.reason + "\n"),
+                  std::string::npos)
+            << err;
+    }
 }
 
 } // namespace

@@ -11,8 +11,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,7 +159,11 @@ TEST_F(KestrelleCheck, WrongCommandLinesAndUnreadableFilesExitWith3)
         {{"--save", dir.file("missing.dat")},
          "kestrelle-check: cannot read " + dir.file("missing.dat")},
         {{dir.path()}, "Kestrelle: cannot read the site list " + dir.path()},
+        // Opening a FIFO would wait for a writer for ever.
+        {{"--save", dir.file("fifo")},
+         "Kestrelle: cannot read the site list " + dir.file("fifo") + ": it is not a regular file"},
     };
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const auto run = ChildProcess::Run(kChecker, c.args);
@@ -166,8 +174,49 @@ TEST_F(KestrelleCheck, WrongCommandLinesAndUnreadableFilesExitWith3)
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << "more than one line";
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing.dat")));
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("fifo")));
     EXPECT_EQ(TempDir::ReadFile(path), before);
     EXPECT_EQ(server.RequestCount(), 0u);
+}
+
+TEST_F(KestrelleCheck, AFailedSaveGives3UnlessASiteIsDown)
+{
+    const struct
+    {
+        const char* page;
+        int status;
+    } cases[] = {{"/up", 3}, {"/down", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        chmod(path.c_str(), 0644);
+        WriteList(path, {{server.url(c.page), "Open"}});
+        chmod(path.c_str(), 0444); // read-only: the save must fail
+        const std::string before = TempDir::ReadFile(path);
+        const auto run = ChildProcess::Run(kChecker, {"--save", path});
+        EXPECT_EQ(run.exitStatus, c.status);
+        EXPECT_EQ(run.err,
+                  "Kestrelle: cannot save the site list to " + path + ": it is read-only\n");
+        EXPECT_EQ(TempDir::ReadFile(path), before);
+    }
+}
+
+TEST_F(KestrelleCheck, DeviceNodesAreNeitherReadNorReplaced)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "making device nodes needs root";
+    // Twins of /dev/zero (endless) and /dev/null, in the test's own folder.
+    ASSERT_EQ(mknod(dir.file("zero").c_str(), S_IFCHR | 0666, makedev(1, 5)), 0);
+    ASSERT_EQ(mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    for (const char* name : {"zero", "null"}) {
+        SCOPED_TRACE(name);
+        const auto run = ChildProcess::Run(kChecker, {"--save", dir.file(name)});
+        EXPECT_EQ(run.exitStatus, 3);
+        EXPECT_EQ(run.err, "Kestrelle: cannot read the site list " + dir.file(name) +
+                               ": it is not a regular file\n");
+        struct stat st;
+        ASSERT_EQ(lstat(dir.file(name).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+    }
 }
 
 TEST_F(KestrelleCheck, HelpPrintsTheUsage)
@@ -178,26 +227,30 @@ TEST_F(KestrelleCheck, HelpPrintsTheUsage)
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(KestrelleCheck, WithoutFileChecksTheListBesideTheExecutable)
+TEST_F(KestrelleCheck, WithoutFileChecksTheUsersOwnList)
 {
-    // A copy of the program in a folder of its own, so its default list is
-    // a temporary file and never one of the build's.
-    const std::string copy = dir.file("kestrelle-check");
-    std::filesystem::copy_file(kChecker, copy);
-    const std::string beside = dir.file("kestrelle.dat");
+    const std::string data = dir.file("data");
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string oldValue = old ? old : "";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    const std::string own = data + "/Kestrelle/kestrelle.dat";
 
-    auto run = ChildProcess::Run(copy, {});
+    auto run = ChildProcess::Run(kChecker, {});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out, "Sites: 0, OK: 0, ERROR: 0\n");
-    EXPECT_FALSE(std::filesystem::exists(beside));
+    EXPECT_FALSE(std::filesystem::exists(own));
 
-    WriteList(beside, {{server.url("/up"), "Open"}});
-    run = ChildProcess::Run(copy, {"--save"});
+    WriteList(own, {{server.url("/up"), "Open"}});
+    run = ChildProcess::Run(kChecker, {"--save"});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(Lines(run.out).size(), 2u);
     SiteList saved;
-    ASSERT_TRUE(DataFile::LoadSites(saved, beside));
+    ASSERT_TRUE(DataFile::LoadSites(saved, own));
     EXPECT_EQ(saved.Text(0, SiteEntry::Status), "OK");
+    if (old)
+        setenv("XDG_DATA_HOME", oldValue.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(KestrelleCheck, EachLineAppearsAsSoonAsItsSiteIsChecked)

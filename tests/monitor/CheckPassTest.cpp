@@ -1,9 +1,13 @@
 #include "monitor/CheckPass.h"
 
+#include "monitor/AlertChain.h"
 #include "monitor/DataFile.h"
+#include "monitor/DataFileSaver.h"
+#include "monitor/MailAlert.h"
 #include "monitor/SiteList.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
+#include "settings/CRegStore.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
 
@@ -40,21 +44,21 @@ std::string Page(const std::string& body)
     return ScriptedHttpServer::Response(200, "OK", {"Content-Type: text/html"}, body);
 }
 
-struct Alert
-{
-    int row;
-    std::string text, title;
-    bool firstFailure;
-};
+using Alert = SiteAlert;
 
 class RecordingAlerts : public AlertSink
 {
 public:
-    void RaiseAlerts(int row, const std::string& text, const std::string& title,
-                     bool firstFailure) override
+    std::function<void(const SiteAlert&)> onAlert;
+
+    void RaiseAlerts(const SiteAlert& alert) override
     {
-        std::lock_guard lock(m_mutex);
-        m_alerts.push_back({row, text, title, firstFailure});
+        {
+            std::lock_guard lock(m_mutex);
+            m_alerts.push_back(alert);
+        }
+        if (onAlert)
+            onAlert(alert);
     }
     std::vector<Alert> Take()
     {
@@ -158,7 +162,7 @@ TEST_F(CheckPassTest, FindsTheTextCaseSensitivelyAnywhereInThePage)
     };
     for (const auto& c : cases)
         list.Append(Site(c.url, c.searchText));
-    CheckPass pass(list, "", alerts, gate);
+    CheckPass pass(list, nullptr, alerts, gate);
     pass.CheckSites();
     int row = 0;
     for (const auto& c : cases) {
@@ -178,7 +182,7 @@ TEST_F(CheckPassTest, WritesStatusTimeAndThePageIntoTheRow)
     list.SetMark(0, SiteEntry::kErrorMark);
     list.Append(Site(server.url("/down"), "Shop open", "OK"));
     list.Append(Site(kDeadUrl, "Shop open"));
-    CheckPass pass(list, "", alerts, gate);
+    CheckPass pass(list, nullptr, alerts, gate);
     pass.SetObserver(&observer);
     EXPECT_TRUE(pass.CheckSites());
 
@@ -206,17 +210,20 @@ TEST_F(CheckPassTest, WritesStatusTimeAndThePageIntoTheRow)
 
     const auto raised = alerts.Take();
     ASSERT_EQ(raised.size(), 2u);
-    EXPECT_EQ(raised[0].row, 1);
-    EXPECT_EQ(raised[0].text, "Kestrelle was unable to find the text \"Shop open\" on " + name);
-    EXPECT_EQ(raised[0].title, name + " may be down");
-    EXPECT_EQ(raised[1].row, 2);
-    EXPECT_EQ(raised[1].title, "127.0.0.1:1 may be down");
+    EXPECT_EQ(raised[0].id, list.IdAt(1));
+    EXPECT_EQ(raised[0].url, server.url("/down"));
+    EXPECT_EQ(raised[0].siteName, name);
+    EXPECT_EQ(raised[0].balloonText,
+              "Kestrelle was unable to find the text \"Shop open\" on " + name);
+    EXPECT_EQ(raised[0].balloonTitle, name + " may be down");
+    EXPECT_EQ(raised[1].id, list.IdAt(2));
+    EXPECT_EQ(raised[1].balloonTitle, "127.0.0.1:1 may be down");
 
     ASSERT_EQ(observer.rows.size(), 3u);
     EXPECT_EQ(observer.rows[0].status, "OK");
     EXPECT_EQ(observer.rows[0].balloonText, "");
     EXPECT_EQ(observer.rows[1].siteName, name);
-    EXPECT_EQ(observer.rows[1].balloonText, raised[0].text);
+    EXPECT_EQ(observer.rows[1].balloonText, raised[0].balloonText);
     EXPECT_EQ(observer.passes, std::vector<bool>{true});
 }
 
@@ -243,7 +250,7 @@ TEST_F(CheckPassTest, FirstFailureFlagMarksTheStartOfEachOutage)
         SCOPED_TRACE(c.name);
         list.Clear();
         list.Append(Site(server.url("/"), "", c.startStatus));
-        CheckPass pass(list, "", alerts, gate);
+        CheckPass pass(list, nullptr, alerts, gate);
         for (const auto& search : c.searchPerPass) {
             list.SetText(0, SiteEntry::SearchText, search);
             pass.CheckSites();
@@ -263,8 +270,9 @@ TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
 
     // An empty list still rewrites the file: it then holds no entries.
     TempDir::WriteFile(path, "old.test\r\n-\r\n-\r\nx\r\nBEGIN RESPONSE\r\nEND RESPONSE\r\n\r\n");
+    DataFileSaver saver(path);
     {
-        CheckPass pass(list, path, alerts, gate);
+        CheckPass pass(list, &saver, alerts, gate);
         pass.SetObserver(&observer);
         pass.CheckSites();
         SiteList reread;
@@ -275,7 +283,7 @@ TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
     list.Append(Site(server.url("/"), "hello"));
     list.Append(Site(kDeadUrl, "hello"));
     {
-        CheckPass pass(list, path, alerts, gate);
+        CheckPass pass(list, &saver, alerts, gate);
         pass.SetObserver(&observer);
         pass.CheckSites();
         SiteList reread;
@@ -291,7 +299,7 @@ TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
     const std::string before = TempDir::ReadFile(path);
     list.SetText(0, SiteEntry::SearchText, "changed");
     {
-        CheckPass pass(list, "", alerts, gate);
+        CheckPass pass(list, nullptr, alerts, gate);
         pass.SetObserver(&observer);
         pass.CheckSites();
     }
@@ -299,7 +307,8 @@ TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
 
     // A save that cannot be made is told to the observer.
     {
-        CheckPass pass(list, dir.file("no/such/folder/kestrelle.dat"), alerts, gate);
+        DataFileSaver nowhere(dir.file("no/such/folder/kestrelle.dat"));
+        CheckPass pass(list, &nowhere, alerts, gate);
         pass.SetObserver(&observer);
         pass.CheckSites();
     }
@@ -312,7 +321,7 @@ TEST_F(CheckPassTest, OnePassAtATimeAndRequestsMeanwhileMakeOneMore)
     server.SetResponse("/b", Page("b"));
     list.Append(Site(server.url("/a"), "a"));
     list.Append(Site(server.url("/b"), "b"));
-    CheckPass pass(list, "", alerts, gate);
+    CheckPass pass(list, nullptr, alerts, gate);
     pass.SetObserver(&observer);
 
     // The first pass is held after its first row while other threads ask,
@@ -354,78 +363,114 @@ TEST_F(CheckPassTest, OnePassAtATimeAndRequestsMeanwhileMakeOneMore)
     EXPECT_EQ(server.RequestCount(), 4u);
 }
 
-TEST_F(CheckPassTest, RowsRemovedDuringAPassAreNeverWrittenWithAnotherSitesOutcome)
+// The review's race: the user removes and sorts rows while a pass runs, here
+// from inside the alert step and the observer, which run on the pass's
+// thread between two rows. Every outcome and every alert must belong to the
+// site whose page was fetched.
+TEST_F(CheckPassTest, OutcomesAndAlertsFollowTheirEntryWhileRowsMove)
 {
-    server.SetResponse("/0", Page("zero"));
-    server.SetResponse("/1", Page("one"));
-    server.SetResponse("/2", Page("two"));
-    auto fill = [&] {
-        list.Clear();
-        for (const char* n : {"0", "1", "2"})
-            list.Append(Site(server.url(std::string("/") + n), "absent"));
-    };
-    // Runs `change` on the server's thread while row `row`'s fetch waits.
-    auto during = [&](const std::string& path, std::function<void()> change) {
-        server.SetHandler(path, [this, path, change](const std::string&) {
-            change();
-            return ScriptedHttpServer::Bytes(Page(path == "/1" ? "one" : "zero"));
-        });
-    };
-    CheckPass pass(list, "", alerts, gate);
-    pass.SetObserver(&observer);
-
-    // After row 0's check the user removes it: the pass goes on at index 1,
-    // which now holds entry 2, so entry 1 is skipped this time.
-    fill();
-    observer.onRow = [&](const CheckPass::RowResult& r) {
-        if (r.url == server.url("/0"))
-            list.Remove(0);
-    };
-    pass.CheckSites();
-    ASSERT_EQ(list.RowCount(), 2);
-    EXPECT_EQ(list.Text(0, SiteEntry::Status), "-");
-    EXPECT_EQ(list.Text(1, SiteEntry::Status), "ERROR");
-    EXPECT_EQ(list.Text(1, SiteEntry::LastResponse), "two");
-    observer.onRow = nullptr;
-    alerts.Take();
-
-    // Row 0 removed while entry 1 is being fetched: its outcome follows the
-    // entry to index 0, and entry 2 (now at index 1) gets none of it.
-    fill();
-    during("/1", [&] { list.Remove(0); });
-    pass.CheckSites();
-    ASSERT_EQ(list.RowCount(), 2);
-    EXPECT_EQ(list.Text(0, SiteEntry::Status), "ERROR");
-    EXPECT_EQ(list.Text(0, SiteEntry::LastResponse), "one");
-    EXPECT_EQ(list.Text(1, SiteEntry::Status), "-");
-    EXPECT_EQ(list.Text(1, SiteEntry::LastResponse), "-");
-    auto raised = alerts.Take();
-    ASSERT_EQ(raised.size(), 2u); // entry 0, then entry 1 where it now is
-    EXPECT_EQ(raised[0].row, 0);
-    EXPECT_EQ(raised[1].row, 0);
-    server.Clear("/1");
-
-    // Rows sorted the other way round while entry 0 is fetched.
-    fill();
-    during("/0", [&] {
+    const int kSites = 6;
+    for (int i = 0; i < kSites; ++i) {
+        const std::string path = "/" + std::to_string(i);
+        server.SetResponse(path, Page("page " + path));
+        SiteEntry e = Site(server.url(path), "absent");
+        e.field(SiteEntry::EmailAddress) = "owner" + std::to_string(i) + "@site.test";
+        list.Append(std::move(e));
+    }
+    std::vector<std::unique_ptr<MailAlertJob>> mails;
+    MailAlert mail([&](std::unique_ptr<MailAlertJob> job) { mails.push_back(std::move(job)); });
+    AlertChain chain;
+    chain.Add(alerts);
+    chain.Add(mail);
+    // Removes the row after the one just checked, and reverses the order.
+    alerts.onAlert = [&](const SiteAlert& a) {
+        const int row = list.RowOf(a.id);
+        if (row + 1 < list.RowCount())
+            list.Remove(row + 1);
         list.Sort([](const SiteEntry& l, const SiteEntry& r) {
             return l.field(SiteEntry::Url) > r.field(SiteEntry::Url);
         });
-    });
+    };
+    TempDir config;
+    const std::string oldConfig = CRegStore::SetConfigFolderForTests(config.path());
+    CRegStore::WriteString(CRegStore::kProductKey, "m_EnableEMail", "1");
+    CRegStore::WriteString(CRegStore::kProductKey, "m_EmailAddress", "me@home.test");
+    CheckPass pass(list, nullptr, chain, gate);
     pass.CheckSites();
-    EXPECT_EQ(list.Text(2, SiteEntry::Url), server.url("/0"));
-    EXPECT_EQ(list.Text(2, SiteEntry::LastResponse), "zero");
-    alerts.Take();
+    CRegStore::SetConfigFolderForTests(oldConfig);
 
-    // The whole list removed during the first fetch: nothing written, no
-    // alert, and the pass ends.
-    fill();
-    during("/0", [&] { list.Clear(); });
-    observer.rows.clear();
-    pass.CheckSites();
-    EXPECT_EQ(list.RowCount(), 0);
-    EXPECT_TRUE(alerts.Take().empty());
-    EXPECT_TRUE(observer.rows.empty());
+    const auto raised = alerts.Take();
+    ASSERT_FALSE(raised.empty());
+    ASSERT_EQ(mails.size(), raised.size());
+    for (std::size_t k = 0; k < raised.size(); ++k) {
+        const std::string& url = raised[k].url;
+        const std::string n = url.substr(url.rfind('/') + 1);
+        EXPECT_EQ(mails[k]->m_strRecipient, "owner" + n + "@site.test") << url;
+        EXPECT_NE(mails[k]->m_strBody.find("URL: " + url + "\r\n"), std::string::npos) << url;
+    }
+    for (int row = 0; row < list.RowCount(); ++row) {
+        const SiteEntry e = *list.Row(row);
+        const std::string& url = e.field(SiteEntry::Url);
+        SCOPED_TRACE(url);
+        if (e.field(SiteEntry::Status) == "-")
+            continue; // skipped: rows moved past the pass's index
+        EXPECT_EQ(e.field(SiteEntry::Status), "ERROR");
+        EXPECT_EQ(e.field(SiteEntry::LastResponse), "page " + url.substr(url.rfind('/')));
+    }
+}
+
+TEST_F(CheckPassTest, RemovedOrEditedDuringItsFetchGetsNoOutcomeAndNoAlert)
+{
+    server.SetResponse("/0", Page("zero"));
+    server.SetResponse("/1", Page("one"));
+    // Runs `change` on the server's thread while row 0's fetch waits.
+    auto during = [&](std::function<void()> change) {
+        server.SetHandler("/0", [change](const std::string&) {
+            change();
+            return ScriptedHttpServer::Bytes(Page("zero"));
+        });
+    };
+    CheckPass pass(list, nullptr, alerts, gate);
+    const struct
+    {
+        const char* name;
+        std::function<void()> change;
+        std::string status0; // of the entry of /0 afterwards, when it is there
+    } cases[] = {
+        {"removed", [&] { list.Remove(0); }, ""},
+        {"url edited", [&] { list.SetText(0, SiteEntry::Url, server.url("/0?x")); }, "OK"},
+        {"search text edited", [&] { list.SetText(0, SiteEntry::SearchText, "zero!"); }, "OK"},
+        {"address edited", [&] { list.SetText(0, SiteEntry::EmailAddress, "a@b.test"); }, "ERROR"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        list.Clear();
+        list.Append(Site(server.url("/0"), "absent", "OK"));
+        list.Append(Site(server.url("/1"), "absent"));
+        const EntryId first = list.IdAt(0);
+        during(c.change);
+        pass.CheckSites();
+        const auto raised = alerts.Take();
+        const int row = list.RowOf(first);
+        if (c.status0.empty()) {
+            EXPECT_EQ(row, -1);
+        } else {
+            ASSERT_GE(row, 0);
+            EXPECT_EQ(list.Text(row, SiteEntry::Status), c.status0);
+            const bool written = c.status0 == "ERROR";
+            EXPECT_EQ(list.Text(row, SiteEntry::LastResponse), written ? "zero" : "-");
+        }
+        // The other entry alerts for itself only; after a removal it moved
+        // to the index already checked and waits for the next pass.
+        const std::size_t expected = c.status0.empty() ? 0 : c.status0 == "ERROR" ? 2 : 1;
+        ASSERT_EQ(raised.size(), expected);
+        if (expected > 0) {
+            EXPECT_EQ(raised.back().url, server.url("/1"));
+            EXPECT_EQ(list.Text(list.RowOf(raised.back().id), SiteEntry::LastResponse), "one");
+        }
+        for (int r = 0; r < list.RowCount(); ++r)
+            EXPECT_NE(list.Text(r, SiteEntry::Status), "CHECKING");
+    }
 }
 
 } // namespace

@@ -6,10 +6,14 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -524,13 +528,76 @@ TEST(DataFile, ConcurrentSavesLeaveOneWholeList)
               (std::vector<std::string>{"a.dat", "b.dat", "kestrelle.dat"}));
 }
 
-TEST(DataFile, DefaultPathIsBesideTheExecutable)
+} // namespace
+
+namespace {
+
+TEST(DataFile, OnlyARegularWritableFileIsReplaced)
 {
-    const std::string path = DataFile::DefaultPath();
-    EXPECT_EQ(std::filesystem::path(path).filename(), "kestrelle.dat");
-    EXPECT_TRUE(
-        std::filesystem::equivalent(std::filesystem::path(path).parent_path(),
-                                    std::filesystem::canonical("/proc/self/exe").parent_path()));
+    TempDir dir;
+    SiteList list;
+    Fill(list, kGoldenList);
+    enum class Kind
+    {
+        ReadOnly,
+        Fifo,
+        Device
+    };
+    for (Kind kind : {Kind::ReadOnly, Kind::Fifo, Kind::Device}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        const std::string path = dir.file("target" + std::to_string(static_cast<int>(kind)));
+        if (kind == Kind::ReadOnly) {
+            TempDir::WriteFile(path, "old");
+            chmod(path.c_str(), 0444);
+        } else if (kind == Kind::Fifo) {
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        } else if (geteuid() != 0 || mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+            continue; // making a device node needs root
+        }
+        struct stat before, after;
+        ASSERT_EQ(lstat(path.c_str(), &before), 0);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(DataFile::SaveSites(list, path));
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(LineCount(err), 1) << err;
+        ASSERT_EQ(lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        if (kind == Kind::ReadOnly) {
+            EXPECT_EQ(TempDir::ReadFile(path), "old");
+        }
+        // Loading one that is no regular file is refused at once.
+        if (kind != Kind::ReadOnly) {
+            SiteList loaded;
+            testing::internal::CaptureStderr();
+            EXPECT_FALSE(DataFile::LoadSites(loaded, path));
+            EXPECT_EQ(LineCount(testing::internal::GetCapturedStderr()), 1);
+        }
+    }
+}
+
+TEST(DataFile, SaveRemovesLeftoversOfDeadWritersOnly)
+{
+    TempDir dir;
+    const std::string path = dir.file("kestrelle.dat");
+    SiteList list;
+    Fill(list, kGoldenList);
+    // A writer that died, and one still writing (it holds its file's lock).
+    TempDir::WriteFile(dir.file(".kestrelle.dat.new-dead01"), "half a list");
+    TempDir::WriteFile(dir.file(".kestrelle.dat.new-busy01"), "being written");
+    TempDir::WriteFile(dir.file(".other.dat.new-xyz123"), "not ours");
+    const int busy = open(dir.file(".kestrelle.dat.new-busy01").c_str(), O_RDONLY);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(flock(busy, LOCK_EX), 0);
+
+    ASSERT_TRUE(DataFile::SaveSites(list, path));
+    EXPECT_EQ(FolderNames(dir.path()),
+              (std::vector<std::string>{".kestrelle.dat.new-busy01", ".other.dat.new-xyz123",
+                                        "kestrelle.dat"}));
+    close(busy);
+    ASSERT_TRUE(DataFile::SaveSites(list, path));
+    EXPECT_EQ(FolderNames(dir.path()),
+              (std::vector<std::string>{".other.dat.new-xyz123", "kestrelle.dat"}));
 }
 
 } // namespace

@@ -60,22 +60,26 @@ protected:
                {"m_EmailPassword", "secret"}});
     }
 
-    int AddSite(const std::string& url, const std::string& email)
+    static SiteAlert Alert(const std::string& url, const std::string& email,
+                           const std::string& text = "text", const std::string& title = "title",
+                           bool first = true)
     {
-        SiteEntry e;
-        e.field(SiteEntry::Url) = url;
-        e.field(SiteEntry::Status) = "ERROR";
-        e.field(SiteEntry::SearchText) = "Welcome";
-        e.field(SiteEntry::EmailAddress) = email;
-        return m_sites.Append(std::move(e));
+        SiteAlert a;
+        a.id = 1;
+        a.url = url;
+        a.siteName = CheckPass::SiteName(url);
+        a.emailAddress = email;
+        a.balloonText = text;
+        a.balloonTitle = title;
+        a.firstFailure = first;
+        return a;
     }
 
     // A MailAlert whose jobs are kept here instead of going to a thread.
     MailAlert Recording()
     {
-        return MailAlert(m_sites, [this](std::unique_ptr<MailAlertJob> job) {
-            m_jobs.push_back(std::move(job));
-        });
+        return MailAlert(
+            [this](std::unique_ptr<MailAlertJob> job) { m_jobs.push_back(std::move(job)); });
     }
 
     SiteList m_sites;
@@ -103,10 +107,10 @@ private:
 TEST_F(MailAlertTest, JobHoldsTheStoredAccountAndTheAlertTexts)
 {
     StoreAccount();
-    const int row = AddSite("https://www.shop.test/a/b.html", "");
     MailAlert alert = Recording();
-    alert.RaiseAlerts(row, "Kestrelle was unable to find the text \"Welcome\" on shop.test",
-                      "shop.test may be down", true);
+    alert.RaiseAlerts(Alert("https://www.shop.test/a/b.html", "",
+                            "Kestrelle was unable to find the text \"Welcome\" on shop.test",
+                            "shop.test may be down"));
 
     ASSERT_EQ(m_jobs.size(), 1u);
     const MailAlertJob& job = *m_jobs[0];
@@ -139,12 +143,13 @@ TEST_F(MailAlertTest, RowsOwnAddressFromThreeCharactersOn)
         {"ops@site.test", "ops@site.test"},
         {"ab", "me@home.test"},
         {"", "me@home.test"},
+        {"\xc3\xa9\xc3\xa9", "me@home.test"}, // two characters in four bytes
+        {"\xc3\xa9@x", "\xc3\xa9@x"},
     };
     MailAlert alert = Recording();
     for (const auto& c : cases) {
         m_jobs.clear();
-        const int row = AddSite("http://shop.test/", c.rowAddress);
-        alert.RaiseAlerts(row, "text", "shop.test may be down", true);
+        alert.RaiseAlerts(Alert("http://shop.test/", c.rowAddress));
         ASSERT_EQ(m_jobs.size(), 1u) << c.rowAddress;
         EXPECT_EQ(m_jobs[0]->m_strRecipient, c.recipient) << c.rowAddress;
     }
@@ -152,30 +157,31 @@ TEST_F(MailAlertTest, RowsOwnAddressFromThreeCharactersOn)
 
 TEST_F(MailAlertTest, NoJobWhenEmailIsOffOrTheOutageGoesOn)
 {
-    const int row = AddSite("http://shop.test/", "ops@site.test");
+    const SiteAlert first = Alert("http://shop.test/", "ops@site.test");
+    SiteAlert again = first;
+    again.firstFailure = false;
     MailAlert alert = Recording();
 
-    alert.RaiseAlerts(row, "text", "title", true); // fresh user: e-mail off
+    alert.RaiseAlerts(first); // fresh user: e-mail off
     StoreAccount();
     Store({{"m_EnableEMail", "0"}});
-    alert.RaiseAlerts(row, "text", "title", true);
+    alert.RaiseAlerts(first);
     EXPECT_TRUE(m_jobs.empty());
 
     Store({{"m_EnableEMail", "1"}});
-    alert.RaiseAlerts(row, "text", "title", false); // not the first failure
+    alert.RaiseAlerts(again);
     EXPECT_TRUE(m_jobs.empty());
-    alert.RaiseAlerts(row, "text", "title", true);
+    alert.RaiseAlerts(first);
     EXPECT_EQ(m_jobs.size(), 1u);
 }
 
 TEST_F(MailAlertTest, SettingsAreReadAfreshForEveryAlert)
 {
     StoreAccount();
-    const int row = AddSite("http://shop.test/", "");
     MailAlert alert = Recording();
-    alert.RaiseAlerts(row, "text", "title", true);
+    alert.RaiseAlerts(Alert("http://shop.test/", ""));
     Store({{"m_EmailServer", "smtp.other.test"}, {"m_EmailAddress", "new@home.test"}});
-    alert.RaiseAlerts(row, "text", "title", true);
+    alert.RaiseAlerts(Alert("http://shop.test/", ""));
     ASSERT_EQ(m_jobs.size(), 2u);
     EXPECT_EQ(m_jobs[1]->m_strServer, "smtp.other.test");
     EXPECT_EQ(m_jobs[1]->m_strSenderEmail, "new@home.test");
@@ -187,12 +193,11 @@ TEST_F(MailAlertTest, StoredPortZeroReachesTheDefaultPort)
     ScriptedSmtpServer server(ScriptedSmtpServer::Accepting());
     StoreAccount();
     Store({{"m_EmailServer", "127.0.0.1"}, {"m_EmailPort", "00"}, {"m_EmailUsername", ""}});
-    const int row = AddSite("http://shop.test/", "");
     MailAlertThread::SetDefaultPortForTests(server.Port());
-    MailAlert(m_sites, [](std::unique_ptr<MailAlertJob> job) {
+    MailAlert([](std::unique_ptr<MailAlertJob> job) {
         EXPECT_EQ(job->m_nPort, 0);
         MailAlertThread::Run(std::move(job));
-    }).RaiseAlerts(row, "text", "title", true);
+    }).RaiseAlerts(Alert("http://shop.test/", ""));
     MailAlertThread::SetDefaultPortForTests(0);
     ASSERT_TRUE(server.WaitForEndedSessions(1));
     EXPECT_NE(server.Received().find("RCPT TO: <me@home.test>\r\n"), std::string::npos);
@@ -205,12 +210,10 @@ TEST_F(MailAlertTest, NoSenderAddressMeansNoMailAtAll)
     Store({{"m_EmailServer", "127.0.0.1"},
            {"m_EmailPort", std::to_string(server.Port())},
            {"m_EmailAddress", ""}});
-    AddSite("http://shop.test/", "ops@site.test");
-    AddSite("http://other.test/", "");
     MailAlert alert(
-        m_sites, [](std::unique_ptr<MailAlertJob> job) { MailAlertThread::Run(std::move(job)); });
-    alert.RaiseAlerts(0, "text", "shop.test may be down", true);
-    alert.RaiseAlerts(1, "text", "other.test may be down", true);
+        [](std::unique_ptr<MailAlertJob> job) { MailAlertThread::Run(std::move(job)); });
+    alert.RaiseAlerts(Alert("http://shop.test/", "ops@site.test"));
+    alert.RaiseAlerts(Alert("http://other.test/", ""));
     EXPECT_EQ(server.Connections(), 0u);
 }
 
@@ -221,10 +224,10 @@ TEST_F(MailAlertTest, AlertMailArrivesWithExactSubjectAndBody)
     Store({{"m_EmailServer", "127.0.0.1"},
            {"m_EmailPort", std::to_string(server.Port())},
            {"m_EmailUsername", ""}});
-    const int row = AddSite("http://shop.test:8080/x", "ops@site.test");
-    MailAlert(m_sites).RaiseAlerts(
-        row, "Kestrelle was unable to find the text \"Welcome\" on shop.test:8080",
-        "shop.test:8080 may be down", true);
+    MailAlert().RaiseAlerts(
+        Alert("http://shop.test:8080/x", "ops@site.test",
+              "Kestrelle was unable to find the text \"Welcome\" on shop.test:8080",
+              "shop.test:8080 may be down"));
     ASSERT_TRUE(MailAlertThread::WaitForRunning(std::chrono::seconds(30)));
     ASSERT_TRUE(server.WaitForEndedSessions(1));
 
@@ -263,7 +266,7 @@ TEST_F(MailAlertTest, OneJobPerOutageOverRealPasses)
     m_sites.Append(std::move(e));
 
     MailAlert mail = Recording();
-    CheckPass pass(m_sites, "", mail);
+    CheckPass pass(m_sites, nullptr, mail);
     const struct
     {
         bool siteUp;
@@ -291,11 +294,10 @@ TEST(AlertChain, EveryStepInTheOrderAdded)
         std::vector<std::string>& log;
         std::string name;
         Step(std::vector<std::string>& l, std::string n) : log(l), name(std::move(n)) {}
-        void RaiseAlerts(int row, const std::string& text, const std::string& title,
-                         bool first) override
+        void RaiseAlerts(const SiteAlert& a) override
         {
-            log.push_back(name + ":" + std::to_string(row) + ":" + text + ":" + title + ":" +
-                          (first ? "first" : "again"));
+            log.push_back(name + ":" + std::to_string(a.id) + ":" + a.balloonText + ":" +
+                          a.balloonTitle + ":" + (a.firstFailure ? "first" : "again"));
         }
     };
     std::vector<std::string> log;
@@ -304,7 +306,11 @@ TEST(AlertChain, EveryStepInTheOrderAdded)
     chain.Add(balloon);
     chain.Add(mail);
     chain.Add(flash);
-    chain.RaiseAlerts(2, "t", "s", false);
+    SiteAlert a;
+    a.id = 2;
+    a.balloonText = "t";
+    a.balloonTitle = "s";
+    chain.RaiseAlerts(a);
     EXPECT_EQ(log, (std::vector<std::string>{"balloon:2:t:s:again", "mail:2:t:s:again",
                                              "flash:2:t:s:again"}));
 }

@@ -1,7 +1,10 @@
 #include "StoreTestSupport.h"
 
+#include "net/FetchSettings.h"
 #include "platform/AppPaths.h"
 #include "settings/COptionsDlg.h"
+#include "support/TlsFront.h"
+#include "support/TlsSmtpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +17,7 @@
 
 namespace {
 
-const std::string kDefaultWav = AppPaths::BesideExecutable("default.wav");
+const std::string kDefaultWav = AppPaths::ProgramDataFile("default.wav");
 
 TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
 {
@@ -27,6 +30,7 @@ TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
     EXPECT_EQ(dlg.m_EnableEmail, 0);
     EXPECT_EQ(dlg.m_EmailServer, "");
     EXPECT_EQ(dlg.m_EmailPort, 25);
+    EXPECT_EQ(dlg.m_EmailSecurity, 0);
     EXPECT_EQ(dlg.m_EmailAddress, "");
     EXPECT_EQ(dlg.m_EmailUsername, "");
     EXPECT_EQ(dlg.m_EmailPassword, "");
@@ -47,6 +51,7 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
                 sound = number(&COptionsDlg::m_PlaySound),
                 email = number(&COptionsDlg::m_EnableEmail),
                 port = number(&COptionsDlg::m_EmailPort),
+                security = number(&COptionsDlg::m_EmailSecurity),
                 server = text(&COptionsDlg::m_EmailServer),
                 address = text(&COptionsDlg::m_EmailAddress),
                 user = text(&COptionsDlg::m_EmailUsername),
@@ -84,6 +89,11 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
         {"m_EmailPort", "587", port, "587"},
         {"m_EmailPort", "", port, "25"},
         {"m_EmailPort", "ab", port, "0"},
+        {"m_EmailSecurity", "1", security, "1"},
+        {"m_EmailSecurity", "2", security, "2"},
+        {"m_EmailSecurity", "3", security, "0"},
+        {"m_EmailSecurity", "STARTTLS", security, "0"},
+        {"m_EmailSecurity", "", security, "0"},
         {"m_EmailAddress", "a", address, ""},
         {"m_EmailAddress", "ann@example.org", address, "ann@example.org"},
         {"m_EmailUsername", "u", user, ""},
@@ -165,6 +175,162 @@ TEST(COptionsDlg, LoadsOnWorkerThreadsWhileTheUiThreadWrites)
     EXPECT_EQ(COptionsDlg().m_EmailServer, "old.example.org");
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(Read("other" + std::to_string(i)), std::to_string(i));
+}
+
+TEST(COptionsDlg, TheNumberFieldsTakeIntegersInTheirRangeOnly)
+{
+    const std::string none = "Please enter an integer.";
+    const std::string minutes = "Please enter an integer between 1 and 2147483647.";
+    const std::string port = "Please enter an integer between 1 and 65535.";
+    const struct
+    {
+        bool port;
+        const char* text;
+        std::string refusal; // empty: taken
+    } cases[] = {
+        {false, " 7 ", ""},  {false, "2147483647", ""}, {false, "", none},
+        {false, "5x", none}, {false, "0", minutes},     {false, "2147483648", minutes},
+        {true, "65535", ""}, {true, "0", port},         {true, "65561", port},
+    };
+    for (const auto& c : cases) {
+        int value = -1;
+        const auto refusal = c.port ? COptionsDlg::CheckPort(c.text, value)
+                                    : COptionsDlg::CheckMinutes(c.text, value);
+        EXPECT_EQ(refusal.value_or(""), c.refusal) << c.text;
+        EXPECT_EQ(value, c.refusal.empty() ? std::atoi(c.text) : -1) << c.text;
+    }
+}
+
+TEST(COptionsDlg, AFailedExchangeStopsAtTheFieldThatFailed)
+{
+    TempStore store;
+    COptionsDlg dlg;
+    COptionsDlg::Controls c = dlg.Values();
+    c.minutes = "45";
+    c.server = "smtp.example.org";
+    c.port = "70000";
+    c.security = 1;
+    const auto notice = dlg.TakeValues(c);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->focus, COptionsDlg::kPortEdit);
+    EXPECT_EQ(notice->icon, COptionsDlg::Notice::Icon::Exclamation);
+    EXPECT_EQ(dlg.m_Minutes, 45);
+    EXPECT_EQ(dlg.m_EmailServer, "smtp.example.org");
+    EXPECT_EQ(dlg.m_EmailPort, 25);
+    EXPECT_EQ(dlg.m_EmailSecurity, 0);
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+}
+
+TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
+{
+    TempStore store;
+    COptionsDlg dlg;
+    COptionsDlg::Controls c = dlg.Values();
+    c.minutes = "60";
+    c.enableEmail = true;
+    c.address = "ann@example.org";
+    EXPECT_EQ(dlg.OnOk(c)->focus, COptionsDlg::kServerEdit);
+    c.server = "smtp.example.org";
+    c.address = "";
+    EXPECT_EQ(dlg.OnOk(c)->text, "Please enter a valid Email Address to send from.");
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+
+    c.address = "ann@example.org";
+    c.port = "587";
+    c.security = 1;
+    c.username = "ann";
+    c.password = "s3cret;#";
+    ASSERT_FALSE(dlg.OnOk(c));
+    // New names are added in the order of the writes.
+    EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\n"
+                                               "m_Minutes=60\n"
+                                               "m_EmailServer=smtp.example.org\n"
+                                               "m_EmailPort=587\n"
+                                               "m_EmailSecurity=1\n"
+                                               "m_EmailAddress=ann@example.org\n"
+                                               "m_EmailUsername=ann\n"
+                                               "m_EmailPassword=s3cret;#\n");
+}
+
+TEST(COptionsDlg, TheCheckBoxesAndBrowseWriteAtOnce)
+{
+    TempStore store;
+    COptionsDlg dlg;
+    COptionsDlg::Controls c = dlg.Values();
+    c.playSound = false;
+    c.enableEmail = true;
+    c.minutes = "0";
+    EXPECT_TRUE(dlg.OnPlaySoundClicked(c));
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+    c.minutes = "10";
+    EXPECT_FALSE(dlg.OnPlaySoundClicked(c));
+    EXPECT_FALSE(dlg.OnEnableEmailClicked(c));
+    dlg.OnSoundChosen("/home/ann/sounds/bell.wav");
+    EXPECT_EQ(dlg.m_SoundName, "bell.wav");
+    // The interval taken by the clicks waits for OK.
+    EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\nm_PlaySound=0\nm_EnableEMail=1\n"
+                                               "WavPathname=/home/ann/sounds/bell.wav\n");
+}
+
+TEST(COptionsDlg, TestEmailSaysHowItWentAndWritesNothing)
+{
+    TempStore store;
+    TempDir certFolder, dir;
+    TlsFront::Certificates certs;
+    ASSERT_TRUE(TlsFront::MakeCertificates(certFolder.path(), certs));
+    FetchSettings::SetCaFileForTests(certs.caFile);
+    TlsSmtpServer server(dir.path(), TlsSmtpServer::Mode::StartTls, certs.signedCert,
+                         certs.signedKey, "ann", "s3cret");
+    ASSERT_TRUE(server.IsRunning());
+    // A port nothing listens on: the one a closed server had.
+    uint16_t closedPort = 0;
+    {
+        TempDir other;
+        TlsSmtpServer gone(other.path(), TlsSmtpServer::Mode::StartTls, certs.signedCert,
+                           certs.signedKey);
+        closedPort = gone.Port();
+    }
+
+    using Icon = COptionsDlg::Notice::Icon;
+    const struct
+    {
+        const char* server;
+        uint16_t port;
+        const char* password;
+        std::string text; // its start; empty: no notice at all
+        Icon icon;
+        int focus;
+    } cases[] = {
+        {"", server.Port(), "s3cret", "Please enter an SMTP Server Address.", Icon::Stop,
+         COptionsDlg::kServerEdit},
+        {"127.0.0.1", closedPort, "s3cret", "", Icon::Stop, 0},
+        {"127.0.0.1", server.Port(), "s3cret",
+         "A test email has been successfully sent to ann@example.org", Icon::Information, 0},
+        {"127.0.0.1", server.Port(), "wrong",
+         "There was a problem sending an email to ann@example.org\n\nPlease check", Icon::Stop, 0},
+    };
+    for (const auto& c : cases) {
+        COptionsDlg dlg;
+        COptionsDlg::Controls controls = dlg.Values();
+        controls.server = c.server;
+        controls.address = "ann@example.org";
+        controls.port = std::to_string(c.port);
+        controls.security = 1;
+        controls.username = "ann";
+        controls.password = c.password;
+        const auto notice = dlg.OnTestEmail(controls);
+        ASSERT_EQ(notice.has_value(), !c.text.empty()) << c.text;
+        if (!notice)
+            continue;
+        EXPECT_EQ(notice->text.substr(0, c.text.size()), c.text);
+        EXPECT_EQ(notice->icon, c.icon) << c.text;
+        EXPECT_EQ(notice->focus, c.focus) << c.text;
+    }
+    ASSERT_EQ(server.Messages().size(), 1u);
+    EXPECT_NE(server.Messages()[0].data.find("Subject: Test message from Kestrelle\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(store.file()));
+    FetchSettings::SetCaFileForTests("");
 }
 
 } // namespace
