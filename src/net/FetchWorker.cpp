@@ -5,7 +5,6 @@
 #include "net/FetchJob.h"
 #include "net/FetchProgress.h"
 #include "net/FetchSettings.h"
-#include "net/FetchWaiter.h"
 #include "net/PieceSplitter.h"
 #include "net/ResponseHeaders.h"
 #include "net/TransferHandles.h"
@@ -17,8 +16,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 

@@ -30,7 +30,7 @@ Pool& ThePool()
     return *pool;
 }
 
-// The transfer thread running on this thread, so that an exit started from
+// Whether this thread is a transfer thread, so that an exit started from
 // inside a transfer (a prompt that ends the program) does not wait for itself.
 thread_local bool t_isTransferThread = false;
 
@@ -123,6 +123,12 @@ void TransferThread::Loop()
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_job != nullptr; });
             job = m_job; // kept in the slot while it runs, so the exit can cancel it
+        }
+        {
+            // Handed over just as the exit began: it must not run on.
+            std::lock_guard lock(pool.mutex);
+            if (pool.closing)
+                job->cancelled.store(true, std::memory_order_release);
         }
         Run(*job);
 
