@@ -3,6 +3,7 @@
 #include "net/FetchJob.h"
 #include "net/FetchLock.h"
 #include "net/FetchWaiter.h"
+#include "net/PieceSplitter.h"
 #include "net/TransferThread.h"
 
 #include <cstdio>
@@ -65,10 +66,18 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
     }
 
     if (pageMode) {
-        if (received)
-            *m_pLines = std::move(job->lines);
-        else
-            m_pLines->clear();
+        // The old pieces' nodes and blocks are used again for the new ones.
+        std::list<std::string> spare;
+        spare.swap(*m_pLines);
+        if (received) {
+            try {
+                PieceSplitter splitter(*m_pLines, std::move(spare));
+                splitter.Feed(job->body.data(), job->body.size());
+                splitter.Finish();
+            } catch (...) {
+                // Out of memory: the pieces made so far are the page.
+            }
+        }
     } else if (!received) {
         // Cancelled or never started: whatever the transfer left goes.
         std::remove(filePath.c_str());

@@ -35,7 +35,8 @@ public:
     // once (within about 100 ms), a call still waiting for the fetch lock
     // gives up its place. Each such call returns as after a failed fetch (no
     // pieces, no file) and shows no message. Fetches started afterwards run
-    // as usual.
+    // as usual. A credentials prompt that is open is not closed by it: the
+    // transfer ends as soon as the prompt returns.
     void Cancel();
 
 private:

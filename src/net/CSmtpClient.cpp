@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -39,20 +40,43 @@ std::string Joined(const std::vector<std::unique_ptr<CMailRecipient>>& list)
 
 // Servers strip one leading "." from every line of the message, and a line
 // of a single "." would end it early, so each line that starts with "." gets
-// one more: the message then arrives exactly as it was set.
+// one more: the message then arrives exactly as it was set. A line starts
+// after any LF, since many servers take a bare LF as a line end too.
 std::string DotStuffed(const std::string& body)
 {
     std::string out;
     out.reserve(body.size());
     bool lineStart = true;
-    for (size_t i = 0; i < body.size(); ++i) {
-        const char c = body[i];
+    for (const char c : body) {
         if (lineStart && c == '.')
             out += '.';
         out += c;
-        lineStart = c == '\n' && i > 0 && body[i - 1] == '\r';
+        lineStart = c == '\n';
     }
     return out;
+}
+
+// The replies complete in `text`: a reply ends with a line whose fourth
+// character is not "-" (every line of a multi-line reply but its last has
+// "NNN-").
+size_t CompleteReplies(const std::string& text)
+{
+    size_t count = 0;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        size_t length = end - start;
+        if (length > 0 && text[end - 1] == '\r')
+            --length;
+        if (length >= 3 && (length == 3 || text[start + 3] != '-'))
+            ++count;
+        start = end + 1;
+    }
+    return count;
+}
+
+bool HasLineBreak(const std::string& text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
 }
 
 size_t StoredLength(const char (&store)[1000])
@@ -163,6 +187,12 @@ bool CSmtpClient::Connect(const std::string& server, uint16_t port)
         Disconnect();
     m_bConnected = false;
     m_hSocket.Close();
+    // The name goes into the HELO line; a line break in it would start a
+    // command of its own.
+    if (HasLineBreak(server)) {
+        Diagnose("The mail server name holds a line break: not connecting\r\n");
+        return false;
+    }
 
     m_hSocket = OpenSocket(server, port);
     if (!m_hSocket.IsOpen()) {
@@ -173,9 +203,11 @@ bool CSmtpClient::Connect(const std::string& server, uint16_t port)
         m_hSocket.Close();
         return false;
     }
-    char buffer[kReplyStoreSize];
-    const size_t n = m_hSocket.ReceiveOnce(buffer, sizeof buffer);
-    m_strResponse.append(buffer, n);
+    // The greeting and the reply to HELO, however they arrive, so that
+    // every later step reads its own reply and not the one before.
+    std::string replies;
+    ReceiveReplies(replies, 2, kReplyStoreSize);
+    m_strResponse += replies;
     m_strResponse += '\n';
     m_bConnected = true;
     return true;
@@ -227,12 +259,32 @@ bool CSmtpClient::SendOnce()
         return false;
     }
 
+    // Each of these goes into a command or a header line, where a line
+    // break would start another one (a recipient of its own, say).
+    const auto refuse = [](const char* what) {
+        std::fprintf(stderr, "%s holds a line break: not sent\r\n", what);
+        return false;
+    };
+    if (HasLineBreak(*m_pszSenderEmail))
+        return refuse("The sender address");
+    if (m_pszSenderName && HasLineBreak(*m_pszSenderName))
+        return refuse("The sender name");
+    for (const auto* list : {&m_recipients, &m_ccRecipients, &m_bccRecipients}) {
+        for (const auto& r : *list) {
+            if (HasLineBreak(r->Text()))
+                return refuse("A recipient");
+        }
+    }
+    if (HasLineBreak(std::string(m_szUsername, userLength)))
+        return refuse("The user name");
+
     std::string store;
     if (userLength > 0) {
         if (!SendCommand("AUTH LOGIN\r\n"))
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(g_authPauseMillis.load()));
-        ReceiveInto(store);
+        if (!ReceiveInto(store))
+            return false;
         if (IsErrorReply(store)) {
             // The server does not take AUTH LOGIN here (most offer AUTH
             // only after EHLO): send without authentication instead.
@@ -263,11 +315,10 @@ bool CSmtpClient::SendOnce()
         return false;
     // With receive time-outs a server that never answers would leave every
     // judgement resting on an empty store and look like success; a message
-    // counts as accepted only when something came back after it (or the
-    // store is full and cannot take more).
+    // counts as accepted only when something came back after it.
     const size_t before = store.size();
     const bool accepted = ReceiveRecordJudge(store);
-    return accepted && (store.size() > before || store.size() >= kReplyStoreSize);
+    return accepted && store.size() > before;
 }
 
 bool CSmtpClient::SendCommand(const std::string& text)
@@ -278,20 +329,43 @@ bool CSmtpClient::SendCommand(const std::string& text)
     return false;
 }
 
-void CSmtpClient::ReceiveInto(std::string& store)
+void CSmtpClient::ReceiveReplies(std::string& text, size_t replies, size_t limit)
 {
-    // A full store reads nothing more; judging goes on from what it holds.
-    if (store.size() >= kReplyStoreSize)
-        return;
+    // One receive time-out for the whole, however the replies are cut into
+    // packets.
+    const auto deadline = std::chrono::steady_clock::now() + TcpSocket::ReceiveTimeout();
+    const size_t start = text.size();
     char buffer[kReplyStoreSize];
-    const size_t n = m_hSocket.ReceiveOnce(buffer, kReplyStoreSize - store.size());
-    store.append(buffer, n);
+    while (text.size() < limit && CompleteReplies(text.substr(start)) < replies) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return;
+        const size_t room = std::min(limit - text.size(), sizeof buffer);
+        const size_t n = m_hSocket.ReceiveOnce(buffer, room, left);
+        if (n == 0)
+            return;
+        text.append(buffer, n);
+    }
+}
+
+bool CSmtpClient::ReceiveInto(std::string& store)
+{
+    ReceiveReplies(store, 1, kReplyStoreSize);
+    // A full store may hold a cut reply, and what came after it is unread:
+    // no judgement can rest on it.
+    if (store.size() >= kReplyStoreSize) {
+        std::fprintf(stderr, "The server's replies passed %zu bytes: not sent\r\n",
+                     kReplyStoreSize);
+        return false;
+    }
+    return true;
 }
 
 bool CSmtpClient::ReceiveRecordJudge(std::string& store)
 {
-    ReceiveInto(store);
+    const bool stored = ReceiveInto(store);
     m_strResponse += store;
     m_strResponse += '\n';
-    return !IsErrorReply(store);
+    return stored && !IsErrorReply(store);
 }

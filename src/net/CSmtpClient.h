@@ -48,8 +48,9 @@ public:
     CSmtpClient& operator=(const CSmtpClient&) = delete;
 
     // Opens the connection and sends "HELO <server>" without awaiting the
-    // greeting; one receive collects what has come so far into
-    // m_strResponse. Port 0 means the "mail" service's port.
+    // greeting, then reads the greeting and the HELO reply (within the
+    // receive time-out) into m_strResponse. Port 0 means the "mail"
+    // service's port. A server name with a line break is refused.
     bool Connect(const std::string& server, uint16_t port);
     bool IsConnected() const { return m_bConnected; }
     // Hands over the message; true when the server accepted it.
@@ -95,10 +96,15 @@ protected:
 private:
     bool SendOnce();
     bool SendCommand(const std::string& text);
-    // One receive appended to the reply store, then the whole store plus LF
+    // One reply appended to the reply store, then the whole store plus LF
     // appended to m_strResponse; true when the store is not an error.
     bool ReceiveRecordJudge(std::string& store);
-    void ReceiveInto(std::string& store);
+    // One reply appended to the store; false (said on stderr) once the store
+    // is full.
+    bool ReceiveInto(std::string& store);
+    // Receives until `text` has grown by `replies` complete replies, up to
+    // `limit` bytes in all, within one receive time-out.
+    void ReceiveReplies(std::string& text, size_t replies, size_t limit);
 
     TcpSocket m_hSocket;
 

@@ -104,10 +104,16 @@ bool HasScheme(const std::string& reference)
 
 std::string FetchAddress::FullAddress(const std::string& address)
 {
-    if (address.find("http://") != std::string::npos ||
-        address.find("https://") != std::string::npos)
-        return address;
-    return "http://" + address;
+    // Blanks around the address (from a paste, say) are not part of it.
+    const auto first = address.find_first_not_of(" \t\r\n\v\f");
+    if (first == std::string::npos)
+        return "http://";
+    const auto last = address.find_last_not_of(" \t\r\n\v\f");
+    const std::string trimmed = address.substr(first, last - first + 1);
+    const std::string lower = Lower(trimmed);
+    if (lower.find("http://") != std::string::npos || lower.find("https://") != std::string::npos)
+        return trimmed;
+    return "http://" + trimmed;
 }
 
 std::string FetchAddress::Canonicalize(const std::string& address)

@@ -18,9 +18,11 @@ public:
         bool secure() const { return scheme == "https"; }
     };
 
-    // "http://" in front of the address unless "http://" or "https://"
-    // occurs anywhere in it (case-sensitive, as the user may rely on
-    // "server/go?to=http://x" staying as it is).
+    // The address without the blanks around it, with "http://" in front
+    // unless "http://" or "https://" occurs anywhere in it, in any letter
+    // case ("HTTP://server/" is taken as it is; "server/go?to=http://x"
+    // stays as it is too, as the user may rely on that). The scheme goes to
+    // libcurl in lower case (Split, ToUrl).
     static std::string FullAddress(const std::string& address);
 
     // Browser-style canonical form: before the first "?" or "#" every unsafe

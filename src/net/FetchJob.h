@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,9 +15,12 @@ class TransferThread;
 // so a nested Fetch on the same fetcher cannot end the outer one's wait.
 struct FetchJob
 {
-    std::string address;          // as the caller gave it
-    std::list<std::string> lines; // the page worker's pieces
-    std::string filePath;         // empty in page mode
+    std::string address; // as the caller gave it
+    // Page mode: the body as it came, CRs and all. The caller cuts it into
+    // pieces on its own thread once the transfer has ended, so the pieces
+    // are made and later freed by one thread, not handed across.
+    std::string body;
+    std::string filePath; // empty in page mode
     FetchProgress* progress = nullptr;
     // Woken when the job ends or is cancelled.
     std::shared_ptr<FetchWaiter> waiter;

@@ -5,7 +5,6 @@
 #include "net/FetchJob.h"
 #include "net/FetchProgress.h"
 #include "net/FetchSettings.h"
-#include "net/FetchWaiter.h"
 #include "net/PieceSplitter.h"
 #include "net/ResponseHeaders.h"
 #include "net/TransferHandles.h"
@@ -17,8 +16,6 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <functional>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -122,6 +119,8 @@ public:
         curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        // A cancel during a name lookup must not wait for the lookup to end.
+        curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
                          static_cast<long>(timeouts.connect.count()));
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytes);
@@ -319,26 +318,41 @@ void ReportNoSession()
 class PageSink : public BodySink
 {
 public:
-    explicit PageSink(std::list<std::string>& lines) : m_splitter(lines) {}
-    void Begin(std::int64_t) override {}
+    explicit PageSink(std::string& body) : m_body(body) {}
+    void Begin(std::int64_t announced) override
+    {
+        if (announced > 0 && m_body.empty())
+            m_body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+                static_cast<std::uint64_t>(announced), FetchSettings::kPageSizeCap)));
+    }
     bool Feed(const char* bytes, std::size_t size) override
     {
-        const auto room = FetchSettings::kPageSizeCap - m_read;
+        const auto room = FetchSettings::kPageSizeCap - m_body.size();
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
-        m_splitter.Feed(bytes, take);
-        m_read += take;
-        // The memory the pieces take counts, not only their bytes: a body
-        // of short lines costs far more than its size.
-        m_full = m_read >= FetchSettings::kPageSizeCap ||
-                 m_splitter.Cost() >= FetchSettings::kPageSizeCap;
+        m_body.append(bytes, take);
+        // The memory the pieces will take counts, not only the body's bytes:
+        // a body of short lines costs far more than its size. No piece costs
+        // more than kMaxCostPerByte per byte taken, so a body below
+        // cap / kMaxCostPerByte cannot reach the cap and is not counted at
+        // all; past that the count catches up once and then follows.
+        if (m_counted > 0 || m_body.size() * kMaxCostPerByte >= FetchSettings::kPageSizeCap) {
+            m_counter.Feed(m_body.data() + m_counted, m_body.size() - m_counted);
+            m_counted = m_body.size();
+        }
+        m_full = m_body.size() >= FetchSettings::kPageSizeCap ||
+                 m_counter.Cost() >= FetchSettings::kPageSizeCap;
         return !m_full;
     }
     bool HadEnough() const override { return m_full; }
-    void End() { m_splitter.Finish(); }
 
 private:
-    PieceSplitter m_splitter;
-    std::uint64_t m_read = 0;
+    // A piece of one LF costs a list node (64 bytes) for one byte taken;
+    // every other shape costs less per byte.
+    static constexpr std::size_t kMaxCostPerByte = 64;
+
+    std::string& m_body;
+    PieceSplitter m_counter;
+    std::size_t m_counted = 0;
     bool m_full = false;
 };
 
@@ -459,20 +473,17 @@ std::string FetchWorker::ProgressText(std::uint64_t received, std::int64_t annou
 void FetchWorker::FetchPageThread(FetchJob& job, TransferHandles& handles)
 {
     try {
-        PageSink sink(job.lines);
+        PageSink sink(job.body);
         Session session(job, handles, true, sink);
-        if (!session.Opened()) {
+        if (!session.Opened())
             ReportNoSession();
-        } else {
-            // Page mode keeps what it read, also when the transfer failed.
-            RunRequest(job, session);
-            sink.End();
-        }
+        else
+            RunRequest(job, session); // page mode keeps what it read, also after a failure
     } catch (...) {
         // Out of memory or the like: the caller gets what was stored.
     }
     if (job.Cancelled())
-        job.lines.clear();
+        job.body.clear();
 }
 
 void FetchWorker::DownloadFileThread(FetchJob& job, TransferHandles& handles)

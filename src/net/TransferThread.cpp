@@ -30,7 +30,7 @@ Pool& ThePool()
     return *pool;
 }
 
-// The transfer thread running on this thread, so that an exit started from
+// Whether this thread is a transfer thread, so that an exit started from
 // inside a transfer (a prompt that ends the program) does not wait for itself.
 thread_local bool t_isTransferThread = false;
 
@@ -124,7 +124,28 @@ void TransferThread::Loop()
             m_wake.wait(lock, [&] { return m_job != nullptr; });
             job = m_job; // kept in the slot while it runs, so the exit can cancel it
         }
+        {
+            // Handed over just as the exit began: it must not run on.
+            std::lock_guard lock(pool.mutex);
+            if (pool.closing)
+                job->cancelled.store(true, std::memory_order_release);
+        }
         Run(*job);
+
+        // Back in the pool before the caller learns of the end, so that its
+        // next fetch finds this thread free instead of starting another.
+        bool closing;
+        {
+            std::lock_guard lock(m_mutex);
+            m_job.reset();
+        }
+        {
+            std::lock_guard lock(pool.mutex);
+            closing = pool.closing;
+            m_busy = false;
+            if (!closing)
+                pool.free.push_back(this);
+        }
 
         // The job's end, as the last write to it; the waiter is woken after,
         // through our own reference, since the caller may drop the job as
@@ -138,18 +159,11 @@ void TransferThread::Loop()
         if (waiter)
             waiter->Wake();
         job.reset();
-        {
-            std::lock_guard lock(m_mutex);
-            m_job.reset();
-        }
-
-        std::lock_guard lock(pool.mutex);
-        m_busy = false;
-        if (!pool.closing)
-            pool.free.push_back(this);
-        pool.idle.notify_all();
-        if (pool.closing)
+        if (closing) {
+            std::lock_guard lock(pool.mutex);
+            pool.idle.notify_all();
             break;
+        }
     }
     // The process is ending: stay parked until it is gone.
     std::unique_lock lock(m_mutex);

@@ -1,5 +1,6 @@
 #include "platform/TcpSocket.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
@@ -155,7 +156,17 @@ bool TcpSocket::SendAll(const char* data, size_t size)
     return true;
 }
 
+std::chrono::milliseconds TcpSocket::ReceiveTimeout()
+{
+    return std::chrono::milliseconds(g_receiveMillis.load(std::memory_order_relaxed));
+}
+
 size_t TcpSocket::ReceiveOnce(char* buffer, size_t capacity)
+{
+    return ReceiveOnce(buffer, capacity, ReceiveTimeout());
+}
+
+size_t TcpSocket::ReceiveOnce(char* buffer, size_t capacity, std::chrono::milliseconds timeout)
 {
     if (m_fd < 0) {
         m_lastError = ENOTCONN;
@@ -164,7 +175,7 @@ size_t TcpSocket::ReceiveOnce(char* buffer, size_t capacity)
     if (capacity == 0)
         return 0;
     for (;;) {
-        if (!WaitFor(m_fd, POLLIN, Millis(g_receiveMillis))) {
+        if (!WaitFor(m_fd, POLLIN, static_cast<int>(std::max<long long>(0, timeout.count())))) {
             m_lastError = errno;
             return 0;
         }

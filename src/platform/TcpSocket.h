@@ -49,6 +49,12 @@ public:
     // read; 0 when the peer closed, nothing came within the receive time-out
     // or the receive failed.
     size_t ReceiveOnce(char* buffer, size_t capacity);
+    // The same with its own time-out, for a caller that bounds several
+    // receives together.
+    size_t ReceiveOnce(char* buffer, size_t capacity, std::chrono::milliseconds timeout);
+
+    // The receive time-out in force (kReceiveTimeout unless a test set one).
+    static std::chrono::milliseconds ReceiveTimeout();
 
     void Close();
 

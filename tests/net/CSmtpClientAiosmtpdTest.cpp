@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -75,6 +76,26 @@ TEST_F(SmtpClientAiosmtpd, MessagesArriveAsSentWithAndWithoutUserName)
                                0),
                   0u);
     }
+}
+
+TEST_F(SmtpClientAiosmtpd, AMessageRefusedAfterItsDataIsNotReportedSent)
+{
+    TempDir dir;
+    AiosmtpdServer server(dir.path());
+    ASSERT_TRUE(server.IsRunning()) << server.Error();
+    server.RefuseMessages(true);
+    // aiosmtpd greets at once and answers HELO only when it has read it:
+    // two packets, each step's reply judged by that step.
+    CSmtpClient mail;
+    ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
+    EXPECT_EQ(std::count(mail.m_strResponse.begin(), mail.m_strResponse.end(), '\n'), 3)
+        << mail.m_strResponse; // greeting, HELO reply, and the one LF after them
+    FillAlert(mail, "", "", kBody);
+    EXPECT_FALSE(mail.Send());
+    EXPECT_NE(mail.m_strResponse.find("554 5.7.1 Message refused by the test"), std::string::npos)
+        << mail.m_strResponse;
+    EXPECT_TRUE(mail.Disconnect());
+    EXPECT_TRUE(server.Messages().empty());
 }
 
 } // namespace

@@ -285,7 +285,7 @@ TEST_F(SmtpClientSession, BodyArrivesAsSetWithLeadingDotsDoubled)
         {"line one\nline two\n", "line one\nline two\n"},
         {".starts with a dot\r\n.\r\nafter a lone dot\r\n",
          "..starts with a dot\r\n..\r\nafter a lone dot\r\n"},
-        {"no dot\n.after LF only", "no dot\n.after LF only"},
+        {"no dot\n.after LF only", "no dot\n..after LF only"},
         {"", ""},
     };
     for (const auto& c : cases) {
@@ -319,10 +319,10 @@ TEST_F(SmtpClientSession, LargeBodyIsHandedOverWhole)
     EXPECT_NE(server.Received().find(body + "\r\n.\r\nQUIT\r\n"), std::string::npos);
 }
 
-TEST_F(SmtpClientSession, ReplyStoreKeepsAtMost4096BytesPerSending)
+TEST_F(SmtpClientSession, AFullReplyStoreFailsTheSending)
 {
-    // One huge reply to MAIL fills the store; the RCPT refusal behind it is
-    // never read, and judging goes on from the stored text.
+    // One huge reply to MAIL fills the store; the RCPT refusal behind it
+    // would never be read, so nothing may be judged on the stored text.
     const std::string huge = "250 " + std::string(4096 - 6, 'x') + "\r\n";
     S server({S::OnLine(kGreeting), S::OnLine(huge + "250 more than fits\r\n"),
               S::OnLine("550 never read\r\n"), S::OnLine("354 go\r\n"),
@@ -330,10 +330,68 @@ TEST_F(SmtpClientSession, ReplyStoreKeepsAtMost4096BytesPerSending)
     CSmtpClient mail;
     ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
     Fill(mail);
-    EXPECT_TRUE(mail.Send());
-    EXPECT_EQ(mail.m_strResponse,
-              kGreeting + "\n" + huge + "\n" + huge + "\n" + huge + "\n" + huge + "\n");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(mail.Send());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "The server's replies passed 4096 bytes: not sent\r\n");
+    EXPECT_EQ(mail.m_strResponse, kGreeting + "\n" + huge + "\n");
     EXPECT_TRUE(mail.Disconnect());
+}
+
+TEST_F(SmtpClientSession, GreetingAndHeloReplyInTwoPacketsLeaveEachStepItsOwnReply)
+{
+    // The greeting at once, the HELO reply only after a while: a refusal of
+    // the message after its data must still be seen.
+    S server({S::Send("220 split.test ready\r\n"), S::Pause(100), S::OnLine("250 split.test\r\n"),
+              S::OnLine("250 OK\r\n"), S::OnLine("250 OK\r\n"), S::OnLine("354 go\r\n"),
+              S::OnData("554 5.7.1 Refused\r\n"), S::OnLine("221 Bye\r\n")});
+    CSmtpClient mail;
+    ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
+    EXPECT_EQ(mail.m_strResponse, "220 split.test ready\r\n250 split.test\r\n\n");
+    Fill(mail);
+    EXPECT_FALSE(mail.Send());
+    EXPECT_EQ(mail.m_strResponse.substr(mail.m_strResponse.size() - 20), "554 5.7.1 Refused\r\n\n");
+    EXPECT_TRUE(mail.Disconnect());
+}
+
+TEST_F(SmtpClientSession, LineBreaksInSettingsValuesAreRefusedBeforeAnythingIsSent)
+{
+    {
+        S server(S::Accepting());
+        CSmtpClient mail;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(mail.Connect("127.0.0.1\r\nRCPT TO: <x@evil.test>", server.Port()));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "The mail server name holds a line break: not connecting\r\n");
+        EXPECT_EQ(server.Connections(), 0u);
+    }
+    const struct
+    {
+        const char* what;
+        std::string sender, recipient, user;
+        const char* diagnostic;
+    } cases[] = {
+        {"sender", "watch@kestrelle.test>\r\nRCPT TO: <x@evil.test", "ops@example.test", "",
+         "The sender address holds a line break: not sent\r\n"},
+        {"recipient", "watch@kestrelle.test", "ops@example.test\nBcc: x@evil.test", "",
+         "A recipient holds a line break: not sent\r\n"},
+        {"user name", "watch@kestrelle.test", "ops@example.test", "alerts\r\nMAIL FROM: <x>",
+         "The user name holds a line break: not sent\r\n"},
+    };
+    for (const auto& c : cases) {
+        S server(S::Accepting());
+        CSmtpClient mail;
+        ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
+        mail.SetSenderEmail(c.sender);
+        mail.AddRecipient(c.recipient, "");
+        std::snprintf(mail.m_szUsername, sizeof mail.m_szUsername, "%s", c.user.c_str());
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(mail.Send()) << c.what;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.diagnostic) << c.what;
+        mail.Disconnect();
+        ASSERT_TRUE(server.WaitForEndedSessions(1));
+        EXPECT_EQ(server.Received(), "HELO 127.0.0.1\r\nQUIT\r\n") << c.what;
+    }
 }
 
 TEST_F(SmtpClientSession, ConnectFailures)

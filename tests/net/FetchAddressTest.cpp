@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(FetchAddress, PrefixesHttpUnlessASchemeTextOccursAnywhere)
+TEST(FetchAddress, PrefixesHttpUnlessASchemeTextOccursAnywhereInAnyCase)
 {
     const struct
     {
@@ -14,7 +14,11 @@ TEST(FetchAddress, PrefixesHttpUnlessASchemeTextOccursAnywhere)
         {"http://server/", "http://server/"},
         {"https://server/", "https://server/"},
         {"server/go?to=http://x", "server/go?to=http://x"},
-        {"HTTP://server/", "http://HTTP://server/"},
+        {"server/go?to=HTTP://x", "server/go?to=HTTP://x"},
+        {"HTTP://server/", "HTTP://server/"},
+        {"HttpS://server/", "HttpS://server/"},
+        {"  http://server/ \t", "http://server/"},
+        {" server/status ", "http://server/status"},
         {"", "http://"},
     };
     for (const auto& c : cases)

@@ -51,7 +51,8 @@ TEST_F(PageFetcher, AddressesWithAndWithoutSchemeReachTheServerOrNothing)
         {"http://" + hostPort + "/status", "up\n"},
         {"http://" + hostPort + "/a b?q=x y", "spaces\n"},
         {hostPort + "/go?to=http://x", ""},
-        {"HTTP://" + hostPort + "/status", ""},
+        {"HTTP://" + hostPort + "/status", "up\n"},
+        {"  Http://" + hostPort + "/status\t", "up\n"},
         {"http://127.0.0.1:1/refused", ""},
     };
     for (const auto& c : cases) {
@@ -59,7 +60,7 @@ TEST_F(PageFetcher, AddressesWithAndWithoutSchemeReachTheServerOrNothing)
         fetcher.Fetch(c.address, "", nullptr);
         EXPECT_EQ(fetcher.GetText(), c.text) << c.address;
     }
-    EXPECT_EQ(server.RequestCount(), 3u);
+    EXPECT_EQ(server.RequestCount(), 5u);
 }
 
 TEST_F(PageFetcher, SendsTheProgramsRequestLinesOverHttp10WithoutAProxy)

@@ -1,5 +1,8 @@
 #include "support/AiosmtpdServer.h"
 
+#include <cstdio>
+#include <fstream>
+
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -84,6 +87,15 @@ AiosmtpdServer::~AiosmtpdServer()
     ::kill(m_pid, SIGKILL);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
+}
+
+void AiosmtpdServer::RefuseMessages(bool refuse)
+{
+    const std::string marker = m_folder + "/refuse";
+    if (refuse)
+        std::ofstream(marker).put('\n');
+    else
+        std::remove(marker.c_str());
 }
 
 std::vector<AiosmtpdServer::Message> AiosmtpdServer::Messages() const

@@ -37,6 +37,10 @@ public:
     const std::string& Error() const { return m_error; }
     uint16_t Port() const { return m_port; }
 
+    // From now on every message is refused after its data (554), or taken
+    // again.
+    void RefuseMessages(bool refuse);
+
     // The messages received so far, in order of arrival.
     std::vector<Message> Messages() const;
     // Wait until at least `count` messages have arrived.

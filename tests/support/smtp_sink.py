@@ -7,7 +7,9 @@ it accepts in FOLDER as a directory msg-NNNN holding three files:
   data  the message exactly as received (header block and body)
 A message directory is written under a temporary name and renamed when
 complete, so a reader never sees half a message. Once listening, the port
-number is written to FOLDER/port (also by rename).
+number is written to FOLDER/port (also by rename). While a file FOLDER/refuse
+exists, every message is refused after its data with a 554 reply and not
+stored.
 
 Usage: /usr/bin/python3 smtp_sink.py FOLDER
 Ends on SIGTERM or SIGINT.
@@ -34,6 +36,8 @@ class Sink:
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
+        if os.path.exists(os.path.join(self.folder, "refuse")):
+            return "554 5.7.1 Message refused by the test"
         self.count += 1
         name = os.path.join(self.folder, "msg-%04d" % self.count)
         tmp = name + ".tmp"
