@@ -80,8 +80,9 @@ TEST(CAddSiteDlg, TheTestFetchDecidesWhetherToAskAndTheAnswerWhetherToClose)
         {shop, " ", false, Answer::Ok, true},
         {shop, "shop open", true, Answer::No, false}, // capitals count
         {shop, "Closed", true, Answer::Yes, true},
-        // These pass the check but name no page the fetcher can get.
-        {capitals, "Shop Open", true, Answer::Yes, true},
+        // The scheme's letter case does not matter to the fetcher either.
+        {capitals, "Shop Open", false, Answer::Ok, true},
+        // Passes the check but names no page the fetcher can get.
         {"ftp://127.0.0.1/http", "Shop Open", true, Answer::No, false},
     };
     for (const auto& c : cases) {
