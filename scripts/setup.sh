@@ -11,6 +11,7 @@ PACKAGES=(
     libcurl4-openssl-dev ca-certificates netbase tzdata
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-aiosmtpd openssl
+    librsvg2-bin desktop-file-utils appstream
 )
 if [[ -n "${KESTRELLE_EXTRA_PACKAGES:-}" ]]; then
     read -r -a extra <<<"${KESTRELLE_EXTRA_PACKAGES}"
