@@ -104,12 +104,9 @@ install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The program's own files: the help page as written, the alert sound as the
 # build makes it beside the program.
-set(KESTRELLE_HELP_PAGE ${PROJECT_SOURCE_DIR}/res/Kestrelle.html)
-if(EXISTS ${KESTRELLE_HELP_PAGE})
-    install(FILES ${KESTRELLE_HELP_PAGE} DESTINATION ${KESTRELLE_PROGRAM_DATA_DIR})
-endif()
+install(FILES ${PROJECT_SOURCE_DIR}/res/Kestrelle.html DESTINATION ${KESTRELLE_PROGRAM_DATA_DIR})
 install(FILES $<TARGET_FILE_DIR:kestrelle-check>/default.wav
-    OPTIONAL DESTINATION ${KESTRELLE_PROGRAM_DATA_DIR})
+    DESTINATION ${KESTRELLE_PROGRAM_DATA_DIR})
 
 # The desktop program and what makes it a desktop citizen.
 if(TARGET kestrelle)
