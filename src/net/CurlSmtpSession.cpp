@@ -1,5 +1,7 @@
 #include "net/CurlSmtpSession.h"
 
+#include "net/CurlLibrary.h"
+
 #include "net/CMailRecipient.h"
 #include "net/FetchSettings.h"
 
@@ -106,10 +108,7 @@ CurlSmtpSession::Result CurlSmtpSession::Send(const std::string& server, std::ui
     // alike. It also doubles a "." that starts a line, as CSmtpClient does.
     const std::string data = *header + m_body + "\r\n";
 
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    Easy curl(ready ? curl_easy_init() : nullptr, &curl_easy_cleanup);
+    Easy curl(CurlLibrary::Ready() ? curl_easy_init() : nullptr, &curl_easy_cleanup);
     if (!curl)
         return fail("the mail library cannot start");
     List rcpt(nullptr, &curl_slist_free_all);

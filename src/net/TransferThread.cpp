@@ -1,5 +1,6 @@
 #include "net/TransferThread.h"
 
+#include "net/CurlLibrary.h"
 #include "net/FetchJob.h"
 #include "net/FetchWaiter.h"
 #include "net/FetchWorker.h"
@@ -58,10 +59,8 @@ bool TransferThread::Start(const std::shared_ptr<FetchJob>& job)
         if (pool.closing)
             return false;
         if (pool.threads.empty()) {
-            // libcurl's (and the TLS library's) start, once, before any
-            // transfer thread; our exit handler is registered after theirs,
-            // so it runs before they clean up.
-            pool.curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+            // libcurl's start, once, before any transfer thread.
+            pool.curlReady = CurlLibrary::Ready();
             std::atexit(&TransferThread::AtExit);
         }
         if (!pool.free.empty()) {
