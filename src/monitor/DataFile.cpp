@@ -326,8 +326,8 @@ bool DataFile::SaveSites(const SiteList& list, const std::string& path)
 {
     std::vector<SiteEntry> entries;
     try {
-        // The list's lock is held only for the copy, never while the disk
-        // is written: a pass or the user must not wait for it.
+        // The copy takes the list's lock a row at a time, and the disk is
+        // written with the lock free: a pass or the user must not wait.
         entries = list.Snapshot();
     } catch (const std::exception& e) {
         Report("cannot save the site list to", path, e.what());

@@ -25,8 +25,8 @@ public:
     // (SiteList::Assign, one reset for a view instead of one insert each).
     static bool ReadEntries(const std::string& path, std::vector<SiteEntry>& out);
 
-    // Rewrites the file from the whole list, as it is at the moment of the
-    // call. Entries whose URL has fewer than two characters are left out.
+    // Rewrites the file from the whole list, as it stood at one moment
+    // during the call. Entries whose URL has fewer than two characters are left out.
     // The old file is replaced only by a complete new one: on any failure it
     // stays as it was, one line goes to standard error and the result is
     // false. A file that is read-only or not a regular file is never

@@ -69,12 +69,12 @@ DataFileSaver::~DataFileSaver()
 
 void DataFileSaver::Save(const SiteList& list)
 {
-    Queue(list.Snapshot());
+    Queue(list);
 }
 
 bool DataFileSaver::SaveAndWait(const SiteList& list)
 {
-    return WaitFor(Queue(list.Snapshot()));
+    return WaitFor(Queue(list));
 }
 
 bool DataFileSaver::Flush()
@@ -87,10 +87,10 @@ bool DataFileSaver::Flush()
     return WaitFor(ticket);
 }
 
-std::uint64_t DataFileSaver::Queue(std::vector<SiteEntry> entries)
+std::uint64_t DataFileSaver::Queue(const SiteList& list)
 {
     std::lock_guard lock(m_mutex);
-    m_pending = std::move(entries); // a copy still waiting is older: it goes
+    m_pending = &list; // a save still owed needs no write of its own
     m_changed.notify_all();
     return ++m_asked;
 }
@@ -111,12 +111,13 @@ void DataFileSaver::WriterLoop()
         m_changed.wait(lock, [&] { return m_pending || m_stop; });
         if (!m_pending)
             return;
-        std::vector<SiteEntry> entries = std::move(*m_pending);
-        m_pending.reset();
+        const SiteList& list = *m_pending;
+        m_pending = nullptr;
+        // Every save asked for up to here is served by a copy taken from
+        // now on; a later one sets m_pending again and gets its own write.
         const std::uint64_t ticket = m_asked;
         lock.unlock();
-        const bool ok = DataFile::SaveEntries(entries, m_path);
-        entries.clear();
+        const bool ok = DataFile::SaveSites(list, m_path);
         lock.lock();
         m_written = ticket;
         m_lastOk = ok;

@@ -125,7 +125,7 @@ int SiteList::Append(SiteEntry entry)
     {
         std::lock_guard lock(m_mutex);
         const EntryId id = NewId();
-        m_rows.push_back({id, std::move(entry)});
+        m_rows.push_back({id, 0, std::move(entry)});
         m_rowOf[id] = m_rows.size() - 1;
     }
     Notify([row](Observer& o) { o.RowsInserted(row, row); });
@@ -164,7 +164,7 @@ void SiteList::Assign(std::vector<SiteEntry> entries)
         m_rowOf.clear();
         m_rows.reserve(entries.size());
         for (SiteEntry& e : entries)
-            m_rows.push_back({NewId(), std::move(e)});
+            m_rows.push_back({NewId(), 0, std::move(e)});
         Reindex(0);
     }
     Notify([](Observer& o) { o.Reset(); });
@@ -205,6 +205,7 @@ EntryId SiteList::UpdateRow(int row, const std::function<unsigned(SiteEntry&)>& 
             return 0;
         Slot& slot = m_rows[static_cast<size_t>(row)];
         id = slot.id;
+        ++slot.version; // before: a change that throws half-way still counts
         columns = change(slot.entry);
     }
     NotifyChanged(id, columns);
@@ -219,7 +220,9 @@ bool SiteList::UpdateEntry(EntryId id, const std::function<unsigned(SiteEntry&)>
         const auto it = m_rowOf.find(id);
         if (it == m_rowOf.end())
             return false;
-        columns = change(m_rows[it->second].entry);
+        Slot& slot = m_rows[it->second];
+        ++slot.version;
+        columns = change(slot.entry);
     }
     NotifyChanged(id, columns);
     return true;
@@ -232,14 +235,53 @@ void SiteList::ForEach(const std::function<void(int row, const SiteEntry&)>& vis
         visit(static_cast<int>(i), m_rows[i].entry);
 }
 
+// Copying the whole list in one hold of the lock kept the window from
+// painting for as long as 100 MB took to copy. Instead each entry is copied
+// in a hold of its own, into copies kept by identity and change count; then
+// one short hold checks that every entry in the list still stands as copied
+// and, if so, moves the copies into row order: the result is the list at
+// that moment. Entries that changed or came in meanwhile are copied again in
+// another round, and only those. Structural changes need no special care:
+// the check walks the rows as they are then, so a sort or a removal during
+// the copy costs nothing and an append costs one entry. A pass changes a few
+// rows while a round runs, so rounds converge quickly; after kRounds the
+// check copies what is still out of date in its own hold, so a list that
+// keeps changing cannot put the copy off for ever.
 std::vector<SiteEntry> SiteList::Snapshot() const
 {
-    std::lock_guard lock(m_mutex);
-    std::vector<SiteEntry> out;
-    out.reserve(m_rows.size());
-    for (const Slot& slot : m_rows)
-        out.push_back(slot.entry);
-    return out;
+    constexpr int kRounds = 4;
+    struct Copy
+    {
+        std::uint64_t version;
+        SiteEntry entry;
+    };
+    std::unordered_map<EntryId, Copy> copies;
+    const auto upToDate = [&copies](const Slot& slot) {
+        const auto it = copies.find(slot.id);
+        return it != copies.end() && it->second.version == slot.version;
+    };
+    for (int round = 1;; ++round) {
+        for (std::size_t i = 0;; ++i) {
+            std::lock_guard lock(m_mutex);
+            if (i >= m_rows.size())
+                break;
+            const Slot& slot = m_rows[i];
+            if (!upToDate(slot))
+                copies.insert_or_assign(slot.id, Copy{slot.version, slot.entry});
+        }
+        std::lock_guard lock(m_mutex);
+        if (round < kRounds && !std::all_of(m_rows.begin(), m_rows.end(), upToDate))
+            continue;
+        std::vector<SiteEntry> out;
+        out.reserve(m_rows.size());
+        for (const Slot& slot : m_rows) {
+            if (upToDate(slot))
+                out.push_back(std::move(copies.find(slot.id)->second.entry));
+            else
+                out.push_back(slot.entry);
+        }
+        return out;
+    }
 }
 
 void SiteList::AddObserver(Observer* observer)

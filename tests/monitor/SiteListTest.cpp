@@ -272,4 +272,69 @@ TEST(SiteList, WritersAndARemoverOnOtherThreadsNeverTearARow)
     EXPECT_EQ(list.RowCount(), 0);
 }
 
+// A save copies the list while a pass writes outcomes and the user sorts:
+// the copy must be the list as it stood at one moment, not rows taken at
+// different times. Row a is always written before row b, so at any moment
+// a's count is b's or one more; and at any moment the rows are in one order.
+TEST(SiteList, ASnapshotIsTheListAtOneMoment)
+{
+    SiteList list;
+    for (int i = 0; i < 40; ++i) {
+        SiteEntry e = Entry("site" + std::to_string(10 + i));
+        e.field(SiteEntry::LastResponse) = std::string(50000, 'p');
+        list.Append(std::move(e));
+    }
+    const EntryId a = list.IdAt(7);
+    const EntryId b = list.IdAt(31);
+    const auto count = [](int n) {
+        return [n](SiteEntry& e) {
+            e.field(SiteEntry::Status) = std::to_string(n);
+            return SiteList::ColumnBit(SiteEntry::Status);
+        };
+    };
+    list.UpdateEntry(a, count(0));
+    list.UpdateEntry(b, count(0));
+
+    std::atomic<bool> done{false};
+    std::thread pass([&] {
+        for (int n = 1; !done; ++n) {
+            list.UpdateEntry(a, count(n));
+            list.UpdateEntry(b, count(n));
+        }
+    });
+    std::thread user([&] {
+        for (bool up = true; !done; up = !up)
+            list.Sort([up](const SiteEntry& l, const SiteEntry& r) {
+                return up ? l.field(SiteEntry::Url) < r.field(SiteEntry::Url)
+                          : ByUrlDescending(l, r);
+            });
+    });
+    const std::string urlA = "site17", urlB = "site41";
+    int mixedOrders = 0, torn = 0;
+    for (int copy = 0; copy < 50; ++copy) {
+        const std::vector<SiteEntry> rows = list.Snapshot();
+        ASSERT_EQ(rows.size(), 40u);
+        bool up = true, down = true;
+        long countA = -1, countB = -1;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const std::string& url = rows[i].field(SiteEntry::Url);
+            if (i > 0) {
+                up = up && rows[i - 1].field(SiteEntry::Url) < url;
+                down = down && rows[i - 1].field(SiteEntry::Url) > url;
+            }
+            if (url == urlA)
+                countA = std::stol(rows[i].field(SiteEntry::Status));
+            if (url == urlB)
+                countB = std::stol(rows[i].field(SiteEntry::Status));
+        }
+        mixedOrders += !(up || down);
+        torn += !(countA == countB || countA == countB + 1);
+    }
+    done = true;
+    pass.join();
+    user.join();
+    EXPECT_EQ(mixedOrders, 0);
+    EXPECT_EQ(torn, 0);
+}
+
 } // namespace
