@@ -11,6 +11,7 @@
 #include "ui/HideBalloon.h"
 
 #include <QEvent>
+#include <QPointer>
 #include <QWidget>
 #include <QWindow>
 
@@ -25,28 +26,50 @@ std::function<void(int)>& ExitFunction()
 
 // Minimises a window that was never shown or was hidden once the window
 // manager has put it on screen: some managers (openbox among them) ignore a
-// window's wish to start minimised and map it normal.
+// window's wish to start minimised and map it normal. A restore asked for
+// before that (a second copy started at once) cancels it, or the window
+// would go away again right after coming back.
 class MinimiseWhenExposed : public QObject
 {
 public:
-    explicit MinimiseWhenExposed(QWidget* widget) : QObject(widget), m_widget(widget)
+    explicit MinimiseWhenExposed(QWidget* widget)
+        : QObject(widget), m_widget(widget), m_window(widget->windowHandle())
     {
-        widget->windowHandle()->installEventFilter(this);
+        setObjectName(kName);
+        m_window->installEventFilter(this);
+    }
+    ~MinimiseWhenExposed() override
+    {
+        if (m_window)
+            m_window->removeEventFilter(this);
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override
+    static void CancelFor(QWidget* widget)
     {
-        if (event->type() == QEvent::Expose && m_widget->windowHandle()->isExposed()) {
-            watched->removeEventFilter(this);
+        delete widget->findChild<QObject*>(kName, Qt::FindDirectChildrenOnly);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose && m_window->isExposed() && !m_queued) {
+            m_queued = true;
+            // Queued on this object: cancelling drops the call with it.
             QMetaObject::invokeMethod(
-                m_widget, [widget = m_widget] { widget->showMinimized(); }, Qt::QueuedConnection);
-            deleteLater();
+                this,
+                [this] {
+                    m_widget->showMinimized();
+                    deleteLater();
+                },
+                Qt::QueuedConnection);
         }
         return false;
     }
 
 private:
+    static constexpr const char* kName = "minimiseWhenExposed";
     QWidget* m_widget;
+    QPointer<QWindow> m_window;
+    bool m_queued = false;
 };
 
 void ShowMinimised(QWidget* widget)
@@ -163,6 +186,7 @@ void TrayPresence::MinimizeToTray()
 
 void TrayPresence::Restored()
 {
+    MinimiseWhenExposed::CancelFor(m_window.widget);
     m_hiddenInTray = false;
     g_bKeepFlashing = false;
     StoreMinimized("0");
