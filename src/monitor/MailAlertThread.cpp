@@ -32,15 +32,6 @@ Running& TheRunning()
 
 std::atomic<uint16_t> g_defaultPortForTests{0};
 
-// The client's stores are fixed arrays; the settings reader never yields 1,000
-// bytes or more, but the copy is bounded all the same and always terminated.
-template <size_t N> void CopyInto(char (&store)[N], const std::string& text)
-{
-    const size_t n = text.size() < N - 1 ? text.size() : N - 1;
-    std::memcpy(store, text.data(), n);
-    store[n] = '\0';
-}
-
 // The last line the server sent, for the line that reports a failure.
 std::string LastReply(const std::string& response)
 {
@@ -69,8 +60,6 @@ void ReportFailure(const MailAlertJob& job, int port, const std::string& why)
 
 void Converse(const MailAlertJob& job)
 {
-    CSmtpClient client;
-
     int port = job.m_nPort;
     if (port <= 0) {
         const uint16_t forTests = g_defaultPortForTests.load();
@@ -87,55 +76,38 @@ void Converse(const MailAlertJob& job)
         ReportFailure(job, port, "no e-mail server, sender address or recipient is set");
         return;
     }
-    if (job.m_nSecurity == 1 || job.m_nSecurity == 2) {
-        // Over TLS, as most providers require: the session composes the
-        // message as the plain client does and says why a sending failed.
-        MailDelivery::Mail mail;
-        mail.server = job.m_strServer;
-        mail.port = port;
-        mail.security = job.m_nSecurity;
-        mail.username = job.m_strUsername;
-        mail.password = job.m_strPassword;
-        mail.senderName = job.m_strSenderName;
-        mail.senderEmail = job.m_strSenderEmail;
-        mail.recipient = job.m_strRecipient;
-        mail.subject = job.m_strSubject;
-        mail.body = job.m_strBody;
-        std::string response;
-        const MailDelivery::Outcome outcome = MailDelivery::Send(mail, response);
-        if (outcome == MailDelivery::Outcome::NoConnection)
-            ReportFailure(job, port, "cannot connect to the server");
-        else if (outcome == MailDelivery::Outcome::Failed)
-            ReportFailure(job, port, LastReply(response));
-        return;
-    }
     if (job.m_strUsername.size() > CSmtpClient::kMaxCredentialLength ||
         job.m_strPassword.size() > CSmtpClient::kMaxCredentialLength) {
         ReportFailure(job, port, "the user name or the password is too long");
         return;
     }
-    if (!client.Connect(job.m_strServer, static_cast<uint16_t>(port))) {
+    // The same delivery as the test e-mail: the designed plain conversation,
+    // or TLS as the stored connection security asks.
+    MailDelivery::Mail mail;
+    mail.server = job.m_strServer;
+    mail.port = port;
+    mail.security = job.m_nSecurity;
+    mail.username = job.m_strUsername;
+    mail.password = job.m_strPassword;
+    mail.senderName = job.m_strSenderName;
+    mail.senderEmail = job.m_strSenderEmail;
+    mail.recipient = job.m_strRecipient;
+    mail.subject = job.m_strSubject;
+    mail.body = job.m_strBody;
+    std::string response;
+    switch (MailDelivery::Send(mail, response)) {
+    case MailDelivery::Outcome::Sent:
+        return;
+    case MailDelivery::Outcome::NoConnection:
         ReportFailure(job, port, "cannot connect to the server");
         return;
-    }
-    CopyInto(client.m_szUsername, job.m_strUsername);
-    CopyInto(client.m_szPassword, job.m_strPassword);
-    client.SetSenderName(job.m_strSenderName);
-    client.SetSenderEmail(job.m_strSenderEmail);
-    client.AddRecipient(job.m_strRecipient, "");
-    client.SetSubject(job.m_strSubject);
-    client.SetMessageBody(job.m_strBody);
-    if (!client.IsConnected()) {
-        ReportFailure(job, port, "the server closed the connection");
-        return;
-    }
-    const bool sent = client.Send();
-    client.Disconnect();
-    if (!sent) {
-        const std::string reply = LastReply(client.m_strResponse);
+    case MailDelivery::Outcome::Failed: {
+        const std::string reply = LastReply(response);
         ReportFailure(job, port,
                       reply.empty() ? std::string("the server did not accept the message")
                                     : "the server answered \"" + reply + "\"");
+        return;
+    }
     }
 }
 

@@ -40,28 +40,9 @@ std::vector<std::string> FieldLines(const std::string& rawHeaders)
 std::optional<std::string> ResponseHeaders::FindLocation(const std::string& rawHeaders)
 {
     static const std::string name = "location";
-    std::size_t start = 0;
-    bool statusLine = true;
-    while (start < rawHeaders.size()) {
-        auto end = rawHeaders.find('\n', start);
-        if (end == std::string::npos)
-            end = rawHeaders.size();
-        std::string line = rawHeaders.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (statusLine) {
-            statusLine = false;
-            if (line.rfind("HTTP/", 0) == 0)
-                continue;
-        }
+    for (const std::string& line : FieldLines(rawHeaders)) {
         const auto colon = line.find(':');
-        if (colon != name.size())
-            continue;
-        bool same = true;
-        for (std::size_t i = 0; i < name.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(line[i])) == name[i];
-        if (!same)
+        if (colon != name.size() || Lower(line.substr(0, colon)) != name)
             continue;
         auto first = line.find_first_not_of(" \t", colon + 1);
         if (first == std::string::npos)
