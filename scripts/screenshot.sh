@@ -57,9 +57,10 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
 
+# Any argument keeps the splash picture away, as when started at login.
 env DISPLAY="$display" TMPDIR="$work/run" XDG_RUNTIME_DIR="$work/run" \
     XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
-    build/dev/src/app/kestrelle >/dev/null 2>&1 &
+    build/dev/src/app/kestrelle -autostart >/dev/null 2>&1 &
 pids+=($!)
 
 # The first pass ends by saving the list: its statuses are then on screen.

@@ -22,6 +22,7 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
         job = std::make_shared<FetchJob>();
         job->address = address;
         job->filePath = filePath;
+        job->secureOnly = m_bSecureOnly;
         job->progress = progress;
         job->waiter = FetchWaiter::Make();
     } catch (...) {

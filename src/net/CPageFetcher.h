@@ -39,7 +39,13 @@ public:
     // transfer ends as soon as the prompt returns.
     void Cancel();
 
+    // Fetches of this fetcher that start on an https address stay on https:
+    // a redirect to plain http ends them as failed (one line on standard
+    // error). For what must not be replaced on its way, as an installer.
+    void SetSecureOnly(bool secureOnly) { m_bSecureOnly = secureOnly; }
+
 private:
+    bool m_bSecureOnly = false;
     std::unique_ptr<std::list<std::string>> m_pLines;
     // The calls running on this fetcher now (more than one when a fetch is
     // started from inside another one's wait).

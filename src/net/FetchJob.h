@@ -20,7 +20,8 @@ struct FetchJob
     // pieces on its own thread once the transfer has ended, so the pieces
     // are made and later freed by one thread, not handed across.
     std::string body;
-    std::string filePath; // empty in page mode
+    std::string filePath;    // empty in page mode
+    bool secureOnly = false; // a redirect from https may not leave https
     FetchProgress* progress = nullptr;
     // Woken when the job ends or is cancelled.
     std::shared_ptr<FetchWaiter> waiter;

@@ -304,6 +304,11 @@ bool RunRequest(FetchJob& job, Session& session)
         const auto target = FetchAddress::Split(FetchAddress::Resolve(*parts, *location));
         if (!target)
             return false;
+        if (job.secureOnly && parts->secure() && !target->secure()) {
+            std::fprintf(stderr, "Kestrelle: not following %s from https to plain http\n",
+                         job.address.c_str());
+            return false;
+        }
         // The credentials stay with the server that asked for them.
         next = session.Perform(*target, Phase::AfterRedirect, std::nullopt, 0, complete);
     }

@@ -163,6 +163,9 @@ void CUpgradeDlg::OnOK()
         auto progress = std::make_unique<CUpgradeProgressDlg>(m_window.get());
         progress->ShowNormal();
         m_pRunningFetch = &m_fetcher;
+        // The page names the installer: an https page read over plain http
+        // after a redirect could name anybody's.
+        m_fetcher.SetSecureOnly(true);
         const auto& lines = m_fetcher.Fetch(m_strPageUrl, "", nullptr);
         m_pRunningFetch = nullptr;
         if (!m_bCloseWhenDone) {
@@ -234,6 +237,7 @@ void CUpgradeDlg::InstallUpgrade(const std::string& downloadLink)
     const std::string installer = folder + "/" + UpgradeInstall::kInstallerName;
     {
         CPageFetcher fetcher;
+        fetcher.SetSecureOnly(true);
         RunningDownload running(fetcher, folder);
         m_pRunningFetch = &fetcher;
         fetcher.Fetch(downloadLink, installer, progress.get());

@@ -205,16 +205,21 @@ TEST_F(UpgradeDlgFlow, RefusedOrFailedDownloadsSayWhereToGetTheUpgrade)
     plain.SetResponse("/kestrelle_upgrade_check.html",
                       Server::Response(200, "OK", {}, Page("2", m_front->url("/setup"))));
     m_server.SetResponse("/setup", Server::Response(404, "Not Found", {}, "<HTML>none</HTML>\n"));
+    m_server.SetResponse("/moved",
+                         Server::Response(302, "Found", {"Location: " + plain.url("/setup")}, ""));
     const struct
     {
         const char* what;
         std::string page;
         std::string link; // on our https page; empty: the plain page's
-        bool refused;
+        const char* says; // our one line on standard error, if any
     } cases[] = {
-        {"http download link", PageUrl(), plain.url("/setup"), true},
-        {"http upgrade page", plain.url("/kestrelle_upgrade_check.html"), "", true},
-        {"installer not found", PageUrl(), m_front->url("/setup"), false},
+        {"http download link", PageUrl(), plain.url("/setup"), "is not an https address"},
+        {"http upgrade page", plain.url("/kestrelle_upgrade_check.html"), "",
+         "is not an https address"},
+        {"https link sent on to http", PageUrl(), m_front->url("/moved"),
+         "from https to plain http"},
+        {"installer not found", PageUrl(), m_front->url("/setup"), nullptr},
     };
     m_answer = QMessageBox::Yes;
     for (const auto& c : cases) {
@@ -233,8 +238,10 @@ TEST_F(UpgradeDlgFlow, RefusedOrFailedDownloadsSayWhereToGetTheUpgrade)
         for (auto at = err.find("Kestrelle: "); at != std::string::npos;
              at = err.find("Kestrelle: ", at + 1))
             ++ours;
-        EXPECT_EQ(ours, c.refused ? 1u : 0u) << c.what << ": " << err;
-        EXPECT_EQ(err.find("is not an https address") != std::string::npos, c.refused) << c.what;
+        EXPECT_EQ(ours, c.says ? 1u : 0u) << c.what << ": " << err;
+        if (c.says) {
+            EXPECT_NE(err.find(c.says), std::string::npos) << c.what << ": " << err;
+        }
         EXPECT_TRUE(fs::is_empty(m_runtime)) << c.what;
     }
     EXPECT_EQ(plain.RequestCount(), 1u) << "the http link must not even be fetched";
