@@ -19,13 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string SinkScript()
-{
-    // tests/data's parent is tests/; taken lexically, so tests/data need not exist.
-    return (fs::path(KESTRELLE_TEST_DATA_DIR).parent_path() / "support" / "smtp_sink.py").string();
-}
+} // namespace
 
-std::vector<std::string> Lines(const std::string& text)
+std::vector<std::string> AiosmtpdServer::Lines(const std::string& text)
 {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -39,15 +35,26 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-} // namespace
-
 AiosmtpdServer::AiosmtpdServer(std::string folder, std::chrono::milliseconds startTimeout)
+    : AiosmtpdServer(std::move(folder), "smtp_sink.py", {}, startTimeout)
+{
+}
+
+AiosmtpdServer::AiosmtpdServer(std::string folder, const std::string& script,
+                               const std::vector<std::string>& args,
+                               std::chrono::milliseconds startTimeout)
     : m_folder(std::move(folder))
 {
     const std::string python = KESTRELLE_SYSTEM_PYTHON;
-    const std::string script = SinkScript();
-    std::vector<char*> argv{const_cast<char*>(python.c_str()), const_cast<char*>(script.c_str()),
-                            const_cast<char*>(m_folder.c_str()), nullptr};
+    // tests/data's parent is tests/; taken lexically, so tests/data need not exist.
+    std::vector<std::string> all{
+        python, (fs::path(KESTRELLE_TEST_DATA_DIR).parent_path() / "support" / script).string(),
+        m_folder};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     if (::posix_spawn(&m_pid, python.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
         m_pid = -1;
         m_error = "cannot start " + python;

@@ -47,6 +47,15 @@ public:
     bool WaitForMessages(size_t count,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
+    // The lines of a text, without their line feeds.
+    static std::vector<std::string> Lines(const std::string& text);
+
+protected:
+    // Runs `script` (a file of tests/support) with the folder and `args`.
+    AiosmtpdServer(std::string folder, const std::string& script,
+                   const std::vector<std::string>& args, std::chrono::milliseconds startTimeout);
+    const std::string& Folder() const { return m_folder; }
+
 private:
     std::string m_folder;
     std::string m_error;

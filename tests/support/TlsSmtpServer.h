@@ -2,16 +2,14 @@
 
 #include "support/AiosmtpdServer.h"
 
-#include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
-// aiosmtpd over TLS for tests (tests/support/smtp_tls_sink.py, run by the
-// system Python on 127.0.0.1 and a free port), with the certificate and key
-// given. It keeps the messages it takes as AiosmtpdServer does, and a record
-// of every command and whether it came over TLS.
-class TlsSmtpServer
+// aiosmtpd over TLS for tests (tests/support/smtp_tls_sink.py), with the
+// certificate and key given. It keeps the messages it takes as
+// AiosmtpdServer does, and a record of every command and whether it came
+// over TLS.
+class TlsSmtpServer : public AiosmtpdServer
 {
 public:
     enum class Mode
@@ -25,19 +23,7 @@ public:
     // With a user name, mail is taken only after AUTH with that account.
     TlsSmtpServer(std::string folder, Mode mode, const std::string& cert, const std::string& key,
                   const std::string& user = "", const std::string& password = "");
-    ~TlsSmtpServer();
-    TlsSmtpServer(const TlsSmtpServer&) = delete;
-    TlsSmtpServer& operator=(const TlsSmtpServer&) = delete;
 
-    bool IsRunning() const { return m_port != 0; }
-    std::uint16_t Port() const { return m_port; }
-
-    std::vector<AiosmtpdServer::Message> Messages() const;
     // "VERB tls" or "VERB clear" for each command received, in order.
     std::vector<std::string> Commands() const;
-
-private:
-    std::string m_folder;
-    pid_t m_pid = -1;
-    std::uint16_t m_port = 0;
 };

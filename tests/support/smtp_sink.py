@@ -53,12 +53,9 @@ class Sink:
         return "250 2.0.0 Ok: queued as %04d" % self.count
 
 
-async def main(folder):
+async def serve_until_stopped(folder, server):
+    """Says the listening port in FOLDER/port, then serves until SIGTERM or SIGINT."""
     loop = asyncio.get_running_loop()
-    sink = Sink(folder)
-    server = await loop.create_server(
-        lambda: SMTP(sink, decode_data=False, hostname="sink.test"), "127.0.0.1", 0
-    )
     port = server.sockets[0].getsockname()[1]
     write_atomically(os.path.join(folder, "port"), str(port).encode())
     stop = loop.create_future()
@@ -67,6 +64,15 @@ async def main(folder):
     await stop
     server.close()
     await server.wait_closed()
+
+
+async def main(folder):
+    loop = asyncio.get_running_loop()
+    sink = Sink(folder)
+    server = await loop.create_server(
+        lambda: SMTP(sink, decode_data=False, hostname="sink.test"), "127.0.0.1", 0
+    )
+    await serve_until_stopped(folder, server)
 
 
 if __name__ == "__main__":

@@ -18,7 +18,6 @@ import asyncio
 import functools
 import logging
 import os
-import signal
 import ssl
 import sys
 import warnings
@@ -26,7 +25,7 @@ import warnings
 from aiosmtpd.smtp import SMTP, AuthResult
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from smtp_sink import Sink, write_atomically  # noqa: E402
+from smtp_sink import Sink, serve_until_stopped  # noqa: E402
 
 
 def logging_smtp(folder, implicit_tls):
@@ -81,14 +80,7 @@ async def main(folder, mode, cert, key, account):
         0,
         ssl=context if implicit_tls else None,
     )
-    port = server.sockets[0].getsockname()[1]
-    write_atomically(os.path.join(folder, "port"), str(port).encode())
-    stop = loop.create_future()
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        loop.add_signal_handler(sig, lambda: stop.done() or stop.set_result(None))
-    await stop
-    server.close()
-    await server.wait_closed()
+    await serve_until_stopped(folder, server)
 
 
 if __name__ == "__main__":
