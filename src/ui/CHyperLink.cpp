@@ -4,13 +4,13 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <cstdio>
@@ -38,22 +38,6 @@ bool AlignInLayout(QLayout* layout, QWidget* widget, Qt::Alignment alignment)
     return false;
 }
 
-// Where desktop entries live, most personal first.
-QStringList ApplicationFolders()
-{
-    QStringList folders;
-    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome))
-        dataHome = QDir::homePath() + "/.local/share";
-    folders << dataHome + "/applications";
-    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
-    if (dataDirs.isEmpty())
-        dataDirs = "/usr/local/share:/usr/share";
-    for (const QString& dir : dataDirs.split(':', Qt::SkipEmptyParts))
-        folders << dir + "/applications";
-    return folders;
-}
-
 // The desktop entry the desktop opens web pages with, or empty.
 QString DefaultHtmlHandler()
 {
@@ -66,12 +50,11 @@ QString DefaultHtmlHandler()
     // A desktop file id, never a path: nothing that could climb out of the folders.
     if (id.isEmpty() || id.contains('/'))
         return {};
-    for (const QString& folder : ApplicationFolders()) {
-        QFile file(folder + '/' + id);
-        if (file.open(QIODevice::ReadOnly))
-            return QString::fromUtf8(file.readAll());
-    }
-    return {};
+    // The most personal folder first, as the desktop itself looks.
+    QFile file(QStandardPaths::locate(QStandardPaths::ApplicationsLocation, id));
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
 }
 
 int OpenWithDesktop(const std::string& url)

@@ -26,7 +26,6 @@
 #include <algorithm>
 
 #include <cstdio>
-#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -251,11 +250,9 @@ void CKestrelleDlg::OnHelp()
 
 void CKestrelleDlg::OnUpgrade()
 {
-    // An installed upgrade ends the program: the list's last save first.
-    CUpgradeDlg::SetExitFunction([this](int code) {
-        Saver().Flush();
-        std::exit(code);
-    });
+    // An installed upgrade ends the program (with code 0) the way Exit
+    // does: flashing, timer and icon stopped, the list's last save finished.
+    CUpgradeDlg::SetExitFunction([this](int) { EndProgram(); });
     m_upgradeDlg->SetUpgradeInfo("Kestrelle", 1.0f, KESTRELLE_UPGRADE_URL);
     m_upgradeDlg->DoModal(this);
 }
