@@ -24,6 +24,10 @@ public:
 
 TEST(ProcessEndDeathTest, ExitWhileAPassAndAMailThreadRun)
 {
+    // The servers' threads run while the child starts: a plain fork could
+    // copy one of their locks held (the sanitizer's allocator, say) into a
+    // child whose threads then wait for it for ever. The child starts anew.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     // A site that sends its headers and then nothing for a long while, and a
     // mail server that greets and then says nothing.
     ScriptedHttpServer site;
