@@ -8,9 +8,72 @@
 
 #include <cstdio>
 
+namespace {
+
+// What a thread's fetches leave for its next one: the body's buffer and the
+// pieces' list nodes and string blocks. A fetcher made per page (a dialog's
+// test fetch, a loop of fetches) then neither allocates all of them anew
+// nor faults in fresh memory for them each time. Only what stays below
+// kKeptBytes is kept, so one large page is not held for the thread's life.
+struct Leftovers
+{
+    Leftovers() { t_state = State::Alive; }
+    ~Leftovers() { t_state = State::Gone; }
+    Leftovers(const Leftovers&) = delete;
+    Leftovers& operator=(const Leftovers&) = delete;
+
+    std::string body;
+    std::list<std::string> pieces;
+
+    enum class State : unsigned char
+    {
+        NotMade,
+        Alive,
+        Gone
+    };
+    static thread_local State t_state;
+};
+thread_local Leftovers::State Leftovers::t_state = Leftovers::State::NotMade;
+
+constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+
+// Null once the thread's own copy has been torn down (a fetcher destroyed
+// by a static's destructor at exit).
+Leftovers* ThreadLeftovers()
+{
+    if (Leftovers::t_state == Leftovers::State::Gone)
+        return nullptr;
+    thread_local Leftovers leftovers;
+    return &leftovers;
+}
+
+std::size_t PiecesCost(const std::list<std::string>& pieces)
+{
+    std::size_t cost = 0;
+    for (const auto& piece : pieces)
+        cost += PieceSplitter::PieceCost(piece.capacity());
+    return cost;
+}
+
+// Keeps `pieces` for the thread's next fetch when it has none and they are
+// small enough; otherwise they are freed with the caller's list.
+void KeepPieces(std::list<std::string>& pieces)
+{
+    Leftovers* kept = ThreadLeftovers();
+    if (kept && kept->pieces.empty() && !pieces.empty() &&
+        pieces.size() <= kKeptBytes / PieceSplitter::PieceCost(0) &&
+        PiecesCost(pieces) <= kKeptBytes)
+        kept->pieces.swap(pieces);
+}
+
+} // namespace
+
 CPageFetcher::CPageFetcher() : m_pLines(std::make_unique<std::list<std::string>>()) {}
 
-CPageFetcher::~CPageFetcher() = default;
+CPageFetcher::~CPageFetcher()
+{
+    KeepPieces(*m_pLines);
+}
 
 const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
                                                   const std::string& filePath,
@@ -25,6 +88,8 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
         job->secureOnly = m_bSecureOnly;
         job->progress = progress;
         job->waiter = FetchWaiter::Make();
+        if (Leftovers* kept = ThreadLeftovers())
+            job->body.swap(kept->body); // empty in a fetch nested in another
     } catch (...) {
         job.reset(); // no memory: nothing can be fetched
     }
@@ -47,9 +112,14 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
         try {
             owned = lock.Acquire(*job->waiter, [&] { return job->Cancelled(); });
             if (owned && !job->Cancelled()) {
-                started = TransferThread::Start(job);
-                if (started)
-                    job->waiter->Wait([&] { return job->done.load(std::memory_order_acquire); });
+                if (job->waiter->MayTransferHere()) {
+                    started = TransferThread::RunHere(job);
+                } else {
+                    started = TransferThread::Start(job);
+                    if (started)
+                        job->waiter->Wait(
+                            [&] { return job->done.load(std::memory_order_acquire); });
+                }
             }
         } catch (...) {
             // The waiter failed (its event loop threw). The transfer must not
@@ -70,6 +140,8 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
         // The old pieces' nodes and blocks are used again for the new ones.
         std::list<std::string> spare;
         spare.swap(*m_pLines);
+        if (Leftovers* kept = ThreadLeftovers(); kept && spare.empty())
+            spare.swap(kept->pieces);
         if (received) {
             try {
                 PieceSplitter splitter(*m_pLines, std::move(spare));
@@ -78,10 +150,18 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
             } catch (...) {
                 // Out of memory: the pieces made so far are the page.
             }
+        } else {
+            KeepPieces(spare);
         }
     } else if (!received) {
         // Cancelled or never started: whatever the transfer left goes.
         std::remove(filePath.c_str());
+    }
+    Leftovers* kept = ThreadLeftovers();
+    if (job && kept && kept->body.capacity() < job->body.capacity() &&
+        job->body.capacity() <= kKeptBytes) {
+        job->body.clear();
+        kept->body.swap(job->body);
     }
     return *m_pLines;
 }

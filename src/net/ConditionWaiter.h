@@ -13,6 +13,7 @@ class ConditionWaiter : public FetchWaiter
 public:
     void Wait(const std::function<bool()>& ready) override;
     void Wake() override;
+    bool MayTransferHere() const override { return true; }
 
 private:
     std::mutex m_mutex;

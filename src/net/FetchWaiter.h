@@ -21,6 +21,11 @@ public:
     // Returns once `ready()` is true; tests it again after every Wake.
     virtual void Wait(const std::function<bool()>& ready) = 0;
     virtual void Wake() = 0;
+    // True for a waiter that would do nothing but sleep: its thread then
+    // runs the transfer itself instead of handing it to another thread and
+    // waiting. A waiter that keeps its thread busy meanwhile (an event loop)
+    // leaves it false.
+    virtual bool MayTransferHere() const { return false; }
 
     // Process-wide; an empty factory restores the condition-variable waiter.
     static void SetFactory(Factory factory);

@@ -1,19 +1,38 @@
 #include "net/PieceSplitter.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
-std::size_t CrCount(const char* bytes, std::size_t size)
+// The first LF, CR or NUL in [from, end), or end. One pass finds all three
+// kinds: a page of short CR LF lines would spend more on a library search
+// per kind and per line than on making its pieces.
+const char* NextMark(const char* from, const char* end)
 {
-    std::size_t count = 0;
-    for (const char* cr = static_cast<const char*>(std::memchr(bytes, '\r', size)); cr;
-         cr = static_cast<const char*>(
-             std::memchr(cr + 1, '\r', size - static_cast<std::size_t>(cr + 1 - bytes))))
-        ++count;
-    return count;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i nul = _mm_setzero_si128();
+    for (; end - from >= 16; from += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i marks =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr)),
+                         _mm_cmpeq_epi8(block, nul));
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(marks)))
+            return from + std::countr_zero(mask);
+    }
+#endif
+    while (from < end && *from != '\n' && *from != '\r' && *from != '\0')
+        ++from;
+    return from;
 }
 
 // The capacity a string gets when it reserves `size` bytes from empty (the
@@ -34,64 +53,104 @@ std::size_t ReservedCapacity(std::size_t size)
 
 } // namespace
 
-std::string& PieceSplitter::StartPiece(std::size_t expected)
+PieceSplitter::PieceSplitter(std::list<std::string>& pieces, std::list<std::string> spare)
+    : m_pieces(&pieces), m_spare(pieces.end())
 {
-    if (!m_spare.empty()) {
-        m_pieces->splice(m_pieces->end(), m_spare, m_spare.begin());
-        std::string& piece = m_pieces->back();
-        piece.clear();
+    if (!spare.empty()) {
+        m_spare = spare.begin(); // stays valid across the splice
+        pieces.splice(pieces.end(), spare);
+    }
+}
+
+PieceSplitter::~PieceSplitter()
+{
+    DropSpare();
+}
+
+void PieceSplitter::DropSpare()
+{
+    if (m_pieces)
+        m_spare = m_pieces->erase(m_spare, m_pieces->end());
+}
+
+void PieceSplitter::StartPiece(std::size_t expected)
+{
+    if (m_spare != m_pieces->end()) {
+        m_currentAt = m_spare++;
+        m_current = &*m_currentAt;
+        m_current->clear();
         // A block far larger than needed is not kept: the cap counts what
         // pieces hold, and that must stay close to what they need.
-        if (piece.capacity() > 2 * ReservedCapacity(expected) + 32)
-            std::string().swap(piece);
+        if (m_current->capacity() > 2 * ReservedCapacity(expected) + 32)
+            std::string().swap(*m_current);
     } else {
-        m_pieces->emplace_back();
+        m_currentAt = m_pieces->emplace(m_pieces->end());
+        m_current = &*m_currentAt;
     }
-    std::string& piece = m_pieces->back();
-    piece.reserve(expected);
-    return piece;
+    m_current->reserve(expected);
 }
 
 void PieceSplitter::Feed(const char* bytes, std::size_t size)
 {
-    // Whole runs at a time rather than byte by byte: this is on the path of
-    // every page of every check.
-    while (size > 0) {
-        const std::size_t room = kPieceLimit - m_taken;
-        const std::size_t span = size < room ? size : room;
-        const auto* lf = static_cast<const char*>(std::memchr(bytes, '\n', span));
-        const std::size_t take = lf ? static_cast<std::size_t>(lf - bytes) + 1 : span;
-        const std::size_t crs = CrCount(bytes, take);
-        const std::size_t stored = take - crs;
+    const char* const end = bytes + size;
+    while (bytes < end) {
+        const char* const limit =
+            bytes + std::min(static_cast<std::size_t>(end - bytes), kPieceLimit - m_taken);
+        // To the piece's end (its LF, or as far as it may take), noting its
+        // CRs; past the first few they are searched for again when copying.
+        std::array<const char*, 8> crs{};
+        std::size_t crCount = 0;
+        bool lf = false;
+        const char* stop = bytes;
+        while ((stop = NextMark(stop, limit)) != limit) {
+            const char mark = *stop++;
+            if (mark == '\n') {
+                lf = true;
+                break;
+            }
+            if (mark == '\r') {
+                if (crCount < crs.size())
+                    crs[crCount] = stop - 1;
+                ++crCount;
+                // CR LF, the usual line end, without a second search.
+                if (stop < limit && *stop == '\n') {
+                    ++stop;
+                    lf = true;
+                    break;
+                }
+            } else {
+                m_holdsNul = true;
+            }
+        }
+        const auto take = static_cast<std::size_t>(stop - bytes);
+        const std::size_t stored = take - crCount;
         if (m_pieces && !m_dropped) {
             try {
                 // A piece that lies in one run (always, when the whole body
                 // is fed at once) is made at its exact size.
                 if (!m_current)
-                    m_current = &StartPiece(stored);
-                if (crs == 0) {
-                    m_current->append(bytes, take);
-                } else {
-                    for (std::size_t at = 0; at < take;) {
-                        const auto* cr =
-                            static_cast<const char*>(std::memchr(bytes + at, '\r', take - at));
-                        const std::size_t end = cr ? static_cast<std::size_t>(cr - bytes) : take;
-                        m_current->append(bytes + at, end - at);
-                        at = end + (cr ? 1 : 0);
-                    }
+                    StartPiece(stored);
+                const char* from = bytes;
+                for (std::size_t i = 0; i < crCount; ++i) {
+                    const char* cr = i < crs.size()
+                                         ? crs[i]
+                                         : static_cast<const char*>(std::memchr(
+                                               from, '\r', static_cast<std::size_t>(stop - from)));
+                    m_current->append(from, static_cast<std::size_t>(cr - from));
+                    from = cr + 1;
                 }
+                m_current->append(from, static_cast<std::size_t>(stop - from));
             } catch (const std::bad_alloc&) {
                 // Out of memory: this piece is dropped and reading goes on.
                 if (m_current)
-                    m_pieces->pop_back();
+                    m_pieces->erase(m_currentAt);
                 m_current = nullptr;
                 m_dropped = true;
             }
         }
         m_stored += stored;
         m_taken += take;
-        bytes += take;
-        size -= take;
+        bytes = stop;
         if (lf || m_taken == kPieceLimit)
             Emit();
     }
@@ -101,7 +160,7 @@ void PieceSplitter::Finish()
 {
     if (m_taken > 0)
         Emit();
-    m_spare.clear();
+    DropSpare();
 }
 
 std::size_t PieceSplitter::PieceCost(std::size_t capacity)
@@ -119,8 +178,8 @@ void PieceSplitter::Emit()
     if (m_pieces) {
         if (m_current) {
             m_cost += PieceCost(m_current->capacity());
-            if (const auto nul = m_current->find('\0'); nul != std::string::npos)
-                m_current->erase(nul);
+            if (m_holdsNul)
+                m_current->erase(m_current->find('\0'));
         }
         m_current = nullptr;
         m_dropped = false;
@@ -129,4 +188,5 @@ void PieceSplitter::Emit()
     }
     m_stored = 0;
     m_taken = 0;
+    m_holdsNul = false;
 }

@@ -16,14 +16,14 @@ public:
     static constexpr std::size_t kPieceLimit = 1022;
 
     // `spare` holds pieces of an earlier page whose list nodes and string
-    // blocks are used again for the new pieces, instead of freeing them all
-    // and allocating as many anew (a check pass fetches page after page of
-    // much the same shape). What is left of it is freed at the end.
-    explicit PieceSplitter(std::list<std::string>& pieces, std::list<std::string> spare = {})
-        : m_pieces(&pieces), m_spare(std::move(spare))
-    {
-    }
+    // blocks are used again for the new pieces, in place, instead of freeing
+    // them all and allocating as many anew (a check pass fetches page after
+    // page of much the same shape). What is left of it goes at the end.
+    explicit PieceSplitter(std::list<std::string>& pieces, std::list<std::string> spare = {});
     PieceSplitter() = default; // counting only
+    ~PieceSplitter();
+    PieceSplitter(const PieceSplitter&) = delete;
+    PieceSplitter& operator=(const PieceSplitter&) = delete;
 
     void Feed(const char* bytes, std::size_t size);
     // The end of the body: a piece that took at least one byte is kept,
@@ -36,14 +36,19 @@ public:
     static std::size_t PieceCost(std::size_t capacity);
 
 private:
-    std::string& StartPiece(std::size_t expected);
+    using Iterator = std::list<std::string>::iterator;
+
+    void StartPiece(std::size_t expected);
     void Emit();
+    void DropSpare();
 
     std::list<std::string>* m_pieces = nullptr;
-    std::list<std::string> m_spare;
-    std::string* m_current = nullptr; // the piece being filled, the list's last
-    std::size_t m_stored = 0;         // bytes of the current piece, also when only counting
+    Iterator m_spare;                 // the first spare piece not used again yet
+    std::string* m_current = nullptr; // the piece being filled
+    Iterator m_currentAt;
+    std::size_t m_stored = 0; // bytes of the current piece, also when only counting
     std::size_t m_taken = 0;
     std::size_t m_cost = 0;
-    bool m_dropped = false; // the current piece found no memory
+    bool m_dropped = false;  // the current piece found no memory
+    bool m_holdsNul = false; // the current piece took a NUL
 };

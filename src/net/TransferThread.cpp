@@ -19,8 +19,11 @@ struct Pool
 {
     std::mutex mutex;
     std::condition_variable idle;
+    // Every object ever made, with or without a thread of its own.
     std::vector<TransferThread*> threads;
-    std::vector<TransferThread*> free;
+    std::vector<TransferThread*> free; // idle ones running their own loop
+    std::vector<TransferThread*> lent; // idle handles for callers' threads
+    bool started = false;
     bool closing = false;
     bool curlReady = false;
 };
@@ -31,9 +34,26 @@ Pool& ThePool()
     return *pool;
 }
 
-// Whether this thread is a transfer thread, so that an exit started from
-// inside a transfer (a prompt that ends the program) does not wait for itself.
-thread_local bool t_isTransferThread = false;
+// The object whose transfer this thread runs (a transfer thread's own), so
+// that an exit started from inside a transfer (a prompt that ends the
+// program) does not wait for itself.
+thread_local TransferThread* t_running = nullptr;
+
+// A new object, listed in the pool with room kept in both idle lists, so
+// that handing it back later cannot fail. Null when there is no memory.
+template <typename Make> TransferThread* Listed(Pool& pool, Make make)
+{
+    try {
+        pool.threads.reserve(pool.threads.size() + 1);
+        pool.free.reserve(pool.threads.size() + 1);
+        pool.lent.reserve(pool.threads.size() + 1);
+        TransferThread* made = make();
+        pool.threads.push_back(made);
+        return made;
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 // How long the exit waits for cancelled transfers to come to rest.
 constexpr std::chrono::seconds kExitBound{2};
@@ -58,25 +78,20 @@ bool TransferThread::Start(const std::shared_ptr<FetchJob>& job)
         std::unique_lock lock(pool.mutex);
         if (pool.closing)
             return false;
-        if (pool.threads.empty()) {
-            // libcurl's start, once, before any transfer thread.
-            pool.curlReady = CurlLibrary::Ready();
-            std::atexit(&TransferThread::AtExit);
-        }
+        StartOnce();
         if (!pool.free.empty()) {
             runner = pool.free.back();
             pool.free.pop_back();
         } else {
-            try {
-                pool.threads.reserve(pool.threads.size() + 1);
-                runner = new TransferThread;
-                std::thread(&TransferThread::Loop, runner).detach();
-                pool.threads.push_back(runner);
-            } catch (...) {
-                // No thread (or no memory): the object, if made, stays
-                // unused rather than freed under a thread that may run.
+            // Should no thread start, the object stays listed but unused
+            // rather than freed under a thread that may run.
+            runner = Listed(pool, [] {
+                auto* made = new TransferThread;
+                std::thread(&TransferThread::Loop, made).detach();
+                return made;
+            });
+            if (!runner)
                 return false;
-            }
         }
         runner->m_busy = true;
     }
@@ -86,6 +101,37 @@ bool TransferThread::Start(const std::shared_ptr<FetchJob>& job)
         runner->m_job = job;
     }
     runner->m_wake.notify_one();
+    return true;
+}
+
+bool TransferThread::RunHere(const std::shared_ptr<FetchJob>& job)
+{
+    Pool& pool = ThePool();
+    TransferThread* runner = nullptr;
+    {
+        std::lock_guard lock(pool.mutex);
+        if (pool.closing)
+            return false;
+        StartOnce();
+        if (!pool.lent.empty()) {
+            runner = pool.lent.back();
+            pool.lent.pop_back();
+        } else if (!(runner = Listed(pool, [] { return new TransferThread; }))) {
+            return false;
+        }
+        runner->m_busy = true;
+        // In the slot under the pool's lock, so that an exit from now on
+        // finds the job and cancels it.
+        std::lock_guard slot(runner->m_mutex);
+        runner->m_job = job;
+    }
+    job->runner.store(runner, std::memory_order_release);
+    TransferThread* const outer = t_running; // a fetch nested in a transfer's callback
+    t_running = runner;
+    runner->Run(*job);
+    t_running = outer;
+    if (runner->Finish(*job, pool.lent))
+        NotifyExit();
     return true;
 }
 
@@ -114,8 +160,7 @@ void TransferThread::Interrupt()
 
 void TransferThread::Loop()
 {
-    t_isTransferThread = true;
-    Pool& pool = ThePool();
+    t_running = this;
     for (;;) {
         std::shared_ptr<FetchJob> job;
         {
@@ -125,48 +170,53 @@ void TransferThread::Loop()
         }
         {
             // Handed over just as the exit began: it must not run on.
+            Pool& pool = ThePool();
             std::lock_guard lock(pool.mutex);
             if (pool.closing)
                 job->cancelled.store(true, std::memory_order_release);
         }
         Run(*job);
 
-        // Back in the pool before the caller learns of the end, so that its
-        // next fetch finds this thread free instead of starting another.
-        bool closing;
-        {
-            std::lock_guard lock(m_mutex);
-            m_job.reset();
-        }
-        {
-            std::lock_guard lock(pool.mutex);
-            closing = pool.closing;
-            m_busy = false;
-            if (!closing)
-                pool.free.push_back(this);
-        }
-
-        // The job's end, as the last write to it; the waiter is woken after,
-        // through our own reference, since the caller may drop the job as
-        // soon as it sees `done`.
+        // The waiter is woken through our own reference, since the caller
+        // may drop the job as soon as it sees `done`.
         const std::shared_ptr<FetchWaiter> waiter = job->waiter;
-        {
-            std::lock_guard lock(job->mutex);
-            job->done.store(true, std::memory_order_release);
-        }
-        job->ended.notify_all();
+        const bool closing = Finish(*job, ThePool().free);
         if (waiter)
             waiter->Wake();
         job.reset();
         if (closing) {
-            std::lock_guard lock(pool.mutex);
-            pool.idle.notify_all();
+            NotifyExit();
             break;
         }
     }
     // The process is ending: stay parked until it is gone.
     std::unique_lock lock(m_mutex);
     m_wake.wait(lock, [] { return false; });
+}
+
+bool TransferThread::Finish(FetchJob& job, std::vector<TransferThread*>& idle)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_job.reset();
+    }
+    // Back in the pool before the caller learns of the end, so that its
+    // next fetch finds this object free instead of making another.
+    Pool& pool = ThePool();
+    bool closing;
+    {
+        std::lock_guard lock(pool.mutex);
+        closing = pool.closing;
+        m_busy = false;
+        if (!closing)
+            idle.push_back(this); // room was kept when it was made
+    }
+    {
+        std::lock_guard lock(job.mutex);
+        job.done.store(true, std::memory_order_release);
+    }
+    job.ended.notify_all();
+    return closing;
 }
 
 void TransferThread::Run(FetchJob& job)
@@ -179,6 +229,26 @@ void TransferThread::Run(FetchJob& job)
     } catch (...) {
         // The workers catch their own failures; nothing may end this thread.
     }
+}
+
+void TransferThread::StartOnce()
+{
+    // Called with the pool's lock held.
+    Pool& pool = ThePool();
+    if (!pool.started) {
+        // libcurl's start, once, before any transfer.
+        pool.curlReady = CurlLibrary::Ready();
+        std::atexit(&TransferThread::AtExit);
+        pool.started = true;
+    }
+}
+
+void TransferThread::NotifyExit()
+{
+    // The exit waits for every busy object to come to rest.
+    Pool& pool = ThePool();
+    std::lock_guard lock(pool.mutex);
+    pool.idle.notify_all();
 }
 
 void TransferThread::AtExit()
@@ -198,10 +268,11 @@ void TransferThread::AtExit()
     for (TransferThread* thread : pool.threads)
         thread->Interrupt();
     const auto busy = [&] {
-        std::size_t count = 0;
-        for (const TransferThread* thread : pool.threads)
-            count += thread->m_busy ? 1 : 0;
-        return count > (t_isTransferThread ? 1u : 0u);
+        for (const TransferThread* thread : pool.threads) {
+            if (thread->m_busy && thread != t_running)
+                return true;
+        }
+        return false;
     };
     pool.idle.wait_for(lock, kExitBound, [&] { return !busy(); });
 }

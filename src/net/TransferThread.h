@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 struct FetchJob;
 struct TransferHandles;
@@ -14,6 +15,11 @@ struct TransferHandles;
 // fetch lock lets one transfer run at a time; a fetch nested in another's
 // wait on the same thread gets a second one.
 //
+// A caller that would only sleep while it waits (a check pass's thread, the
+// command-line checker) runs its transfer itself instead, on handles it
+// borrows from the same pool: that saves two thread hand-offs per fetch,
+// and what the transfer allocates is freed by the thread that made it.
+//
 // When the process ends (exit or a return from main) while a transfer runs,
 // it is cancelled and its thread is parked before the libraries' own exit
 // handlers run, so no transfer touches what the exit tears down.
@@ -24,6 +30,10 @@ public:
     // when no thread could be started or the process is ending: the job
     // then never runs.
     static bool Start(const std::shared_ptr<FetchJob>& job);
+
+    // Runs the job on the calling thread and returns when it has ended
+    // (done is set). False when the process is ending: the job never ran.
+    static bool RunHere(const std::shared_ptr<FetchJob>& job);
 
     // Marks the job cancelled and interrupts its thread's wait on the
     // network; the transfer then ends at once, as a failure. Any thread.
@@ -40,6 +50,12 @@ private:
     void Loop();
     void Run(FetchJob& job);
     static void AtExit();
+    static void StartOnce();
+    static void NotifyExit();
+    // Hands the slot and this object back to the pool (to `idle`, unless
+    // the process is ending, which it then answers true), then marks the
+    // job done, as the last write to it; the waiter is the caller's to wake.
+    bool Finish(FetchJob& job, std::vector<TransferThread*>& idle);
 
     TransferHandles* m_handles; // never freed: the thread and its handles outlive every static
     std::mutex m_mutex;

@@ -32,6 +32,8 @@ TEST(PieceSplitter, CutsLinesDropsCrAndEndsAPieceAtItsFirstNul)
         {"\r", V{""}},
         {"no end", V{"no end"}},
         {std::string("ab\0cd\nef", 8), V{"ab", "ef"}},
+        {"a\rb\rc\r\n", V{"abc\n"}},
+        {std::string("\0\r\n\0x", 5), V{"", ""}},
         {std::string(1022, 'a') + "b", V{std::string(1022, 'a'), "b"}},
         // CR counts against the limit although it is dropped.
         {std::string(1021, 'a') + "\r\n", V{std::string(1021, 'a'), "\n"}},
