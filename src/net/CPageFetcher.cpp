@@ -55,14 +55,13 @@ std::size_t PiecesCost(const std::list<std::string>& pieces)
     return cost;
 }
 
-// Keeps `pieces` for the thread's next fetch when it has none and they are
-// small enough; otherwise they are freed with the caller's list.
-void KeepPieces(std::list<std::string>& pieces)
+// Keeps `pieces`, which take `cost`, for the thread's next fetch when it
+// has none and they are small enough; otherwise they are freed with the
+// caller's list.
+void KeepPieces(std::list<std::string>& pieces, std::size_t cost)
 {
     Leftovers* kept = ThreadLeftovers();
-    if (kept && kept->pieces.empty() && !pieces.empty() &&
-        pieces.size() <= kKeptBytes / PieceSplitter::PieceCost(0) &&
-        PiecesCost(pieces) <= kKeptBytes)
+    if (kept && kept->pieces.empty() && !pieces.empty() && cost <= kKeptBytes)
         kept->pieces.swap(pieces);
 }
 
@@ -72,7 +71,7 @@ CPageFetcher::CPageFetcher() : m_pLines(std::make_unique<std::list<std::string>>
 
 CPageFetcher::~CPageFetcher()
 {
-    KeepPieces(*m_pLines);
+    KeepPieces(*m_pLines, m_piecesCost);
 }
 
 const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
@@ -80,6 +79,7 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
                                                   FetchProgress* progress)
 {
     const bool pageMode = filePath.empty();
+    Leftovers* const kept = ThreadLeftovers();
     std::shared_ptr<FetchJob> job;
     try {
         job = std::make_shared<FetchJob>();
@@ -88,11 +88,28 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
         job->secureOnly = m_bSecureOnly;
         job->progress = progress;
         job->waiter = FetchWaiter::Make();
-        if (Leftovers* kept = ThreadLeftovers())
-            job->body.swap(kept->body); // empty in a fetch nested in another
     } catch (...) {
         job.reset(); // no memory: nothing can be fetched
     }
+    // The old pieces' nodes and blocks are used again for the new ones (or
+    // those a fetcher of this thread left).
+    std::list<std::string> spare;
+    if (pageMode) {
+        spare.swap(*m_pLines);
+        m_piecesCost = 0;
+        if (kept && spare.empty())
+            spare.swap(kept->pieces);
+    }
+    // A caller that only sleeps cuts the pieces during its own transfer;
+    // otherwise the transfer thread keeps the body whole for it.
+    const bool cutHere = job && pageMode && job->waiter->MayTransferHere();
+    if (cutHere) {
+        job->pieces = m_pLines.get();
+        job->spare.swap(spare);
+    } else if (job && pageMode && kept) {
+        job->body.swap(kept->body); // empty in a fetch nested in another
+    }
+
     std::list<std::shared_ptr<FetchJob>>::iterator entry;
     bool listed = false;
     if (job) {
@@ -137,31 +154,33 @@ const std::list<std::string>& CPageFetcher::Fetch(const std::string& address,
     }
 
     if (pageMode) {
-        // The old pieces' nodes and blocks are used again for the new ones.
-        std::list<std::string> spare;
-        spare.swap(*m_pLines);
-        if (Leftovers* kept = ThreadLeftovers(); kept && spare.empty())
-            spare.swap(kept->pieces);
-        if (received) {
+        if (cutHere) {
+            if (received) {
+                m_piecesCost = job->piecesCost;
+            } else {
+                m_pLines->clear();
+                spare.swap(job->spare); // still whole if the transfer never ran
+            }
+        } else if (received) {
             try {
                 PieceSplitter splitter(*m_pLines, std::move(spare));
                 splitter.Feed(job->body.data(), job->body.size());
                 splitter.Finish();
+                m_piecesCost = splitter.Cost();
             } catch (...) {
                 // Out of memory: the pieces made so far are the page.
+                m_piecesCost = PiecesCost(*m_pLines);
             }
-        } else {
-            KeepPieces(spare);
+        }
+        KeepPieces(spare, PiecesCost(spare));
+        if (job && kept && kept->body.capacity() < job->body.capacity() &&
+            job->body.capacity() <= kKeptBytes) {
+            job->body.clear();
+            kept->body.swap(job->body);
         }
     } else if (!received) {
         // Cancelled or never started: whatever the transfer left goes.
         std::remove(filePath.c_str());
-    }
-    Leftovers* kept = ThreadLeftovers();
-    if (job && kept && kept->body.capacity() < job->body.capacity() &&
-        job->body.capacity() <= kKeptBytes) {
-        job->body.clear();
-        kept->body.swap(job->body);
     }
     return *m_pLines;
 }

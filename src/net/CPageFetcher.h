@@ -47,6 +47,7 @@ public:
 private:
     bool m_bSecureOnly = false;
     std::unique_ptr<std::list<std::string>> m_pLines;
+    std::size_t m_piecesCost = 0; // what m_pLines takes in memory
     // The calls running on this fetcher now (more than one when a fetch is
     // started from inside another one's wait).
     std::mutex m_callsMutex;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,8 +21,14 @@ struct FetchJob
     // pieces on its own thread once the transfer has ended, so the pieces
     // are made and later freed by one thread, not handed across.
     std::string body;
-    std::string filePath;    // empty in page mode
-    bool secureOnly = false; // a redirect from https may not leave https
+    // Page mode on the caller's own thread: the pieces are cut as the body
+    // arrives, while its bytes are still in the cache, into this list (the
+    // fetcher's own), reusing `spare`'s nodes; `body` then stays empty.
+    std::list<std::string>* pieces = nullptr;
+    std::list<std::string> spare;
+    std::size_t piecesCost = 0; // what the pieces take, once the transfer has ended
+    std::string filePath;       // empty in page mode
+    bool secureOnly = false;    // a redirect from https may not leave https
     FetchProgress* progress = nullptr;
     // Woken when the job ends or is cancelled.
     std::shared_ptr<FetchWaiter> waiter;

@@ -16,6 +16,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -323,17 +324,28 @@ void ReportNoSession()
 class PageSink : public BodySink
 {
 public:
-    explicit PageSink(std::string& body) : m_body(body) {}
+    explicit PageSink(FetchJob& job) : m_body(job.body)
+    {
+        if (job.pieces)
+            m_splitter.emplace(*job.pieces, std::move(job.spare));
+    }
     void Begin(std::int64_t announced) override
     {
-        if (announced > 0 && m_body.empty())
+        if (!m_splitter && announced > 0 && m_body.empty())
             m_body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
                 static_cast<std::uint64_t>(announced), FetchSettings::kPageSizeCap)));
     }
     bool Feed(const char* bytes, std::size_t size) override
     {
-        const auto room = FetchSettings::kPageSizeCap - m_body.size();
+        const auto room = FetchSettings::kPageSizeCap - m_taken;
         const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(size, room));
+        m_taken += take;
+        if (m_splitter) {
+            m_splitter->Feed(bytes, take);
+            m_full = m_taken >= FetchSettings::kPageSizeCap ||
+                     m_splitter->Cost() >= FetchSettings::kPageSizeCap;
+            return !m_full;
+        }
         m_body.append(bytes, take);
         // The memory the pieces will take counts, not only the body's bytes:
         // a body of short lines costs far more than its size. No piece costs
@@ -349,6 +361,15 @@ public:
         return !m_full;
     }
     bool HadEnough() const override { return m_full; }
+    // The end of the body, whole or not: the last piece is made. What the
+    // pieces take, when they were cut here.
+    std::size_t End()
+    {
+        if (!m_splitter)
+            return 0;
+        m_splitter->Finish();
+        return m_splitter->Cost();
+    }
 
 private:
     // A piece of one LF costs a list node (64 bytes) for one byte taken;
@@ -356,7 +377,9 @@ private:
     static constexpr std::size_t kMaxCostPerByte = 64;
 
     std::string& m_body;
-    PieceSplitter m_counter;
+    std::optional<PieceSplitter> m_splitter; // cutting as the body arrives
+    PieceSplitter m_counter;                 // counting only, for the body kept whole
+    std::uint64_t m_taken = 0;
     std::size_t m_counted = 0;
     bool m_full = false;
 };
@@ -478,17 +501,24 @@ std::string FetchWorker::ProgressText(std::uint64_t received, std::int64_t annou
 void FetchWorker::FetchPageThread(FetchJob& job, TransferHandles& handles)
 {
     try {
-        PageSink sink(job.body);
+        PageSink sink(job);
         Session session(job, handles, true, sink);
         if (!session.Opened())
             ReportNoSession();
         else
             RunRequest(job, session); // page mode keeps what it read, also after a failure
+        job.piecesCost = sink.End();
     } catch (...) {
-        // Out of memory or the like: the caller gets what was stored.
+        // Out of memory or the like: the caller gets what was stored, of a
+        // size not known here.
+        job.piecesCost = std::numeric_limits<std::size_t>::max();
     }
-    if (job.Cancelled())
+    if (job.Cancelled()) {
         job.body.clear();
+        if (job.pieces)
+            job.pieces->clear();
+        job.piecesCost = 0;
+    }
 }
 
 void FetchWorker::DownloadFileThread(FetchJob& job, TransferHandles& handles)
