@@ -222,13 +222,21 @@ TEST_F(FetchFaults, ACappedPageTakesBoundedMemoryWhateverItsShape)
         while (endless.endlessChunk.size() < 16 * 1024)
             endless.endlessChunk += line;
         server.SetScript("/endless", endless);
-        const std::size_t before = HeapInUse();
-        CPageFetcher fetcher;
-        const auto& lines = fetcher.Fetch(server.url("/endless"), "", nullptr);
-        const std::size_t held = HeapInUse() - std::min(before, HeapInUse());
-        EXPECT_FALSE(lines.empty());
-        // The pieces' cap is 32 MiB; the joined text would add as much again.
-        EXPECT_LT(held, 40u << 20) << line.size() << "-byte lines";
+        // Cut during the transfer by a sleeping caller, and after it for a
+        // thread that keeps running while it waits.
+        for (const bool keepsRunning : {false, true}) {
+            if (keepsRunning)
+                FetchWaiter::SetFactory(
+                    [] { return std::make_unique<EventWaiter>(nullptr, nullptr); });
+            const std::size_t before = HeapInUse();
+            CPageFetcher fetcher;
+            const auto& lines = fetcher.Fetch(server.url("/endless"), "", nullptr);
+            const std::size_t held = HeapInUse() - std::min(before, HeapInUse());
+            EXPECT_FALSE(lines.empty());
+            // The pieces' cap is 32 MiB; the joined text would add as much again.
+            EXPECT_LT(held, 40u << 20) << line.size() << "-byte lines, " << keepsRunning;
+            FetchWaiter::SetFactory({});
+        }
     }
 }
 
