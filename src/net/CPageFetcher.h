@@ -10,10 +10,11 @@ struct FetchJob;
 
 // Fetches one resource over HTTP or HTTPS with the program's own request
 // lines. Page mode (empty file path) gives the body as text pieces;
-// download mode writes it into a file. Each call runs its transfer on a
-// transfer thread while the caller waits (through FetchWaiter, so a window
-// thread keeps painting), and one process-wide lock lets only one
-// transfer run at a time. Failures are never reported: a page comes back
+// download mode writes it into a file. A caller whose FetchWaiter would
+// only sleep runs the transfer on its own thread; any other (a window
+// thread, which must keep painting) waits through its FetchWaiter while a
+// transfer thread runs it. One process-wide lock lets only one transfer
+// run at a time. Failures are never reported: a page comes back
 // partial or empty, a failed download leaves no file.
 class CPageFetcher
 {
