@@ -3,11 +3,13 @@
 // through a bare libcurl easy handle, and the CPU time the waiting thread
 // spends while one transfer takes 2 s.
 //
+// On a shared machine whose speed drifts, ratios of benchmarks run one after
+// another can be off by a third: run the repetitions interleaved, as below.
 // SideBySide takes the three in turn within each round and reports their
-// medians and ratios: on a shared machine whose speed drifts, ratios of
-// benchmarks run one after another can be off by a third.
+// medians and ratios.
 //
-//   ./build/release/bench/kestrelle_bench_fetcher        (or build/dev)
+//   build/dev/bench/kestrelle_bench_fetcher --benchmark_repetitions=5 \
+//       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 #include "net/CPageFetcher.h"
 #include "net/ConditionWaiter.h"
 #include "support/ScriptedHttpServer.h"

@@ -39,6 +39,9 @@ private:
     using Iterator = std::list<std::string>::iterator;
 
     void StartPiece(std::size_t expected);
+    // Whole pieces that end in LF or CR LF with no other CR or NUL, the
+    // usual shape, made the short way; returns where it stopped.
+    const char* CutWholeLines(const char* bytes, const char* end);
     void Emit();
     void DropSpare();
 
