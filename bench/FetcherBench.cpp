@@ -8,8 +8,9 @@
 // SideBySide takes the three in turn within each round and reports their
 // medians and ratios.
 //
-//   build/dev/bench/kestrelle_bench_fetcher --benchmark_repetitions=5 \
+//   build/dev/bench/kestrelle_bench_fetcher --benchmark_repetitions=5
 //       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+//   (one command line)
 #include "net/CPageFetcher.h"
 #include "net/ConditionWaiter.h"
 #include "support/ScriptedHttpServer.h"
