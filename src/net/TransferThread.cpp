@@ -70,67 +70,58 @@ TransferThread::TransferThread() : m_handles(new TransferHandles)
     m_handles->downloadHeaders = FetchWorker::HeaderList(false);
 }
 
-bool TransferThread::Start(const std::shared_ptr<FetchJob>& job)
+TransferThread* TransferThread::Take(const std::shared_ptr<FetchJob>& job, bool ownThread)
 {
     Pool& pool = ThePool();
+    std::lock_guard lock(pool.mutex);
+    if (pool.closing)
+        return nullptr;
+    StartOnce();
+    std::vector<TransferThread*>& idle = ownThread ? pool.free : pool.lent;
     TransferThread* runner = nullptr;
-    {
-        std::unique_lock lock(pool.mutex);
-        if (pool.closing)
-            return false;
-        StartOnce();
-        if (!pool.free.empty()) {
-            runner = pool.free.back();
-            pool.free.pop_back();
-        } else {
-            // Should no thread start, the object stays listed but unused
-            // rather than freed under a thread that may run.
-            runner = Listed(pool, [] {
-                auto* made = new TransferThread;
+    if (!idle.empty()) {
+        runner = idle.back();
+        idle.pop_back();
+    } else {
+        // Should no thread start, the object stays listed but unused rather
+        // than freed under a thread that may run.
+        runner = Listed(pool, [ownThread] {
+            auto* made = new TransferThread;
+            if (ownThread)
                 std::thread(&TransferThread::Loop, made).detach();
-                return made;
-            });
-            if (!runner)
-                return false;
-        }
-        runner->m_busy = true;
+            return made;
+        });
+        if (!runner)
+            return nullptr;
     }
+    runner->m_busy = true;
     job->runner.store(runner, std::memory_order_release);
-    {
-        std::lock_guard lock(runner->m_mutex);
-        runner->m_job = job;
-    }
+    // In the slot under the pool's lock, so that an exit from now on finds
+    // the job and cancels it.
+    std::lock_guard slot(runner->m_mutex);
+    runner->m_job = job;
+    return runner;
+}
+
+bool TransferThread::Start(const std::shared_ptr<FetchJob>& job)
+{
+    TransferThread* runner = Take(job, true);
+    if (!runner)
+        return false;
     runner->m_wake.notify_one();
     return true;
 }
 
 bool TransferThread::RunHere(const std::shared_ptr<FetchJob>& job)
 {
-    Pool& pool = ThePool();
-    TransferThread* runner = nullptr;
-    {
-        std::lock_guard lock(pool.mutex);
-        if (pool.closing)
-            return false;
-        StartOnce();
-        if (!pool.lent.empty()) {
-            runner = pool.lent.back();
-            pool.lent.pop_back();
-        } else if (!(runner = Listed(pool, [] { return new TransferThread; }))) {
-            return false;
-        }
-        runner->m_busy = true;
-        // In the slot under the pool's lock, so that an exit from now on
-        // finds the job and cancels it.
-        std::lock_guard slot(runner->m_mutex);
-        runner->m_job = job;
-    }
-    job->runner.store(runner, std::memory_order_release);
+    TransferThread* runner = Take(job, false);
+    if (!runner)
+        return false;
     TransferThread* const outer = t_running; // a fetch nested in a transfer's callback
     t_running = runner;
     runner->Run(*job);
     t_running = outer;
-    if (runner->Finish(*job, pool.lent))
+    if (runner->Finish(*job, ThePool().lent))
         NotifyExit();
     return true;
 }

@@ -50,6 +50,10 @@ private:
     void Loop();
     void Run(FetchJob& job);
     static void AtExit();
+    // An idle object of the pool (one with a thread of its own, or handles
+    // for a caller's thread), or a new one, made busy with the job in its
+    // slot. Null when the process is ending or nothing could be made.
+    static TransferThread* Take(const std::shared_ptr<FetchJob>& job, bool ownThread);
     static void StartOnce();
     static void NotifyExit();
     // Hands the slot and this object back to the pool (to `idle`, unless
