@@ -17,23 +17,17 @@ namespace {
 // kKeptBytes is kept, so one large page is not held for the thread's life.
 struct Leftovers
 {
-    Leftovers() { t_state = State::Alive; }
-    ~Leftovers() { t_state = State::Gone; }
+    Leftovers() = default;
+    ~Leftovers() { t_gone = true; }
     Leftovers(const Leftovers&) = delete;
     Leftovers& operator=(const Leftovers&) = delete;
 
     std::string body;
     std::list<std::string> pieces;
 
-    enum class State : unsigned char
-    {
-        NotMade,
-        Alive,
-        Gone
-    };
-    static thread_local State t_state;
+    static thread_local bool t_gone;
 };
-thread_local Leftovers::State Leftovers::t_state = Leftovers::State::NotMade;
+thread_local bool Leftovers::t_gone = false;
 
 constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
 
@@ -41,7 +35,7 @@ constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
 // by a static's destructor at exit).
 Leftovers* ThreadLeftovers()
 {
-    if (Leftovers::t_state == Leftovers::State::Gone)
+    if (Leftovers::t_gone)
         return nullptr;
     thread_local Leftovers leftovers;
     return &leftovers;

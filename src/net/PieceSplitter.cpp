@@ -174,12 +174,6 @@ void PieceSplitter::Feed(const char* bytes, std::size_t size)
                 if (crCount < crs.size())
                     crs[crCount] = stop - 1;
                 ++crCount;
-                // CR LF, the usual line end, without a second search.
-                if (stop < limit && *stop == '\n') {
-                    ++stop;
-                    lf = true;
-                    break;
-                }
             } else {
                 m_holdsNul = true;
             }
@@ -193,15 +187,7 @@ void PieceSplitter::Feed(const char* bytes, std::size_t size)
                 if (!m_current)
                     StartPiece(stored);
                 const char* from = bytes;
-                std::size_t crsLeft = crCount;
-                if (crCount == 1 && lf && crs[0] == stop - 2) {
-                    // A CR LF line end, by far the most common: one copy.
-                    m_current->append(from, take - 2);
-                    m_current->push_back('\n');
-                    from = stop;
-                    crsLeft = 0;
-                }
-                for (std::size_t i = 0; i < crsLeft; ++i) {
+                for (std::size_t i = 0; i < crCount; ++i) {
                     const char* cr = i < crs.size()
                                          ? crs[i]
                                          : static_cast<const char*>(std::memchr(
