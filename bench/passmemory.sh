@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Resident memory of the check pass over 400 passes (a new thread each) of a
+# mixed list against a stock nginx on the loopback: 45 sites with a 20 kB
+# page that holds the text, 5 down. Memory must stay flat.
+#
+#   bash bench/passmemory.sh [PASSES]        (default 400)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PASSES=${1:-400}
+KESTRELLE_EXTRA_PACKAGES="nginx-light" bash scripts/setup.sh >/dev/null
+# KESTRELLE_PASSMEMORY names the program (default: the dev build's, built here).
+BENCH=${KESTRELLE_PASSMEMORY:-build/dev/bench/kestrelle_bench_passmemory}
+if [[ -z "${KESTRELLE_PASSMEMORY:-}" ]]; then
+    cmake --preset dev >/dev/null
+    cmake --build --preset dev --target kestrelle_bench_passmemory >/dev/null
+fi
+
+work=$(mktemp -d /tmp/kestrelle-passmem-XXXXXX)
+chmod 755 "$work"
+nginx_pid=
+cleanup() {
+    [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+port=$(free_port)
+closed=$(free_port) # nothing listens there: a refused connection
+mkdir -p "$work/www" "$work/logs"
+/usr/bin/python3 - "$work/www" <<'PY'
+import sys
+line = "<p>" + "a healthy page line " * 4 + "</p>\n"
+body = "<html><body>\n"
+while len(body) < 20 * 1024 - 100:
+    body += line
+open(sys.argv[1] + "/page.html", "w").write(body + "<p>Kestrelle bench marker</p></body></html>\n")
+open(sys.argv[1] + "/other.html", "w").write(body + "</body></html>\n")
+PY
+
+cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work/tmp;
+    proxy_temp_path $work/tmp;
+    fastcgi_temp_path $work/tmp;
+    uwsgi_temp_path $work/tmp;
+    scgi_temp_path $work/tmp;
+    server {
+        listen 127.0.0.1:$port;
+        root $work/www;
+        location = /broken { return 500 "broken\n"; }
+    }
+}
+CONF
+/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
+nginx_pid=$!
+for _ in $(seq 1 50); do
+    curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
+    sleep 0.1
+done
+
+base="http://127.0.0.1:$port"
+"$BENCH" "$base/page.html" "$base/other.html" "$base/broken" \
+    "http://127.0.0.1:$closed/" "$PASSES"
