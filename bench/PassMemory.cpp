@@ -77,10 +77,9 @@ int main(int argc, char** argv)
             std::printf("pass %4d: %ld kB\n", p, rss);
     }
     const long last = ResidentKb();
-    std::printf("growth: %ld kB from pass 1 to %d, %.2f kB a pass after pass %d\n",
-                last - first, passes,
-                passes > firstQuarter ? static_cast<double>(last - quarter) / (passes - firstQuarter)
-                                      : 0.0,
-                firstQuarter);
+    std::printf(
+        "growth: %ld kB from pass 1 to %d, %.2f kB a pass after pass %d\n", last - first, passes,
+        passes > firstQuarter ? static_cast<double>(last - quarter) / (passes - firstQuarter) : 0.0,
+        firstQuarter);
     return 0;
 }
