@@ -12,7 +12,7 @@
 //       --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 //   (one command line)
 #include "net/CPageFetcher.h"
-#include "net/ConditionWaiter.h"
+#include "net/FetchWaiter.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <benchmark/benchmark.h>
@@ -187,11 +187,11 @@ BENCHMARK(SideBySide)->Iterations(1000)->Unit(benchmark::kMillisecond)->UseRealT
 class StayingFreeWaiter : public FetchWaiter
 {
 public:
-    void Wait(const std::function<bool()>& ready) override { m_inner.Wait(ready); }
-    void Wake() override { m_inner.Wake(); }
+    void Wait(const std::function<bool()>& ready) override { m_inner->Wait(ready); }
+    void Wake() override { m_inner->Wake(); }
 
 private:
-    ConditionWaiter m_inner;
+    std::unique_ptr<FetchWaiter> m_inner = FetchWaiter::Sleeping();
 };
 
 // Reports the waiting thread's own CPU time for a 2 s transfer (the

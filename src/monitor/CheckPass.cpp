@@ -123,8 +123,8 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     // by a save during an earlier pass included.
     const bool firstFailure = turn.status != kError;
 
-    fetcher.Fetch(turn.url, std::string(), nullptr);
-    std::string page = fetcher.GetText();
+    fetcher.Fetch(turn.url, std::string());
+    std::string page = fetcher.TakeText();
     const bool found = Found(page, turn.searchText);
     const std::string stamp = TimeText::Local(Clock::Now());
 

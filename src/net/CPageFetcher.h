@@ -1,41 +1,56 @@
 #pragma once
 
+#include "net/PageTransfer.h"
+
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
-class FetchProgress;
-struct FetchJob;
+class FetchWaiter;
+class TransferLoop;
 
 // Fetches one resource over HTTP or HTTPS with the program's own request
-// lines. Page mode (empty file path) gives the body as text pieces;
-// download mode writes it into a file. A caller whose FetchWaiter would
-// only sleep runs the transfer on its own thread; any other (a window
-// thread, which must keep painting) waits through its FetchWaiter while a
-// transfer thread runs it. One process-wide lock lets only one transfer
-// run at a time. Failures are never reported: a page comes back
-// partial or empty, a failed download leaves no file.
+// lines: it takes the process's fetch lock, runs the transfer, and collects
+// what came. Page mode (empty file path) keeps the body as the page text;
+// download mode writes it into a file. A caller whose FetchWaiter would only
+// sleep runs the transfer on its own thread; any other (a window thread,
+// which must keep painting) waits through its FetchWaiter while the transfer
+// thread runs it. One process-wide lock lets only one fetch run at a time.
+//
+// A failed fetch is not reported to the user: a page comes back partial or
+// empty, a failed download leaves no file. The one exception is a transfer
+// that cannot be set up at all, which shows "Cannot open internet connection.".
 class CPageFetcher
 {
 public:
+    using Progress = PageTransfer::Progress;
+
     CPageFetcher();
-    virtual ~CPageFetcher();
+    ~CPageFetcher();
     CPageFetcher(const CPageFetcher&) = delete;
     CPageFetcher& operator=(const CPageFetcher&) = delete;
 
-    // Returns once the transfer has ended. In page mode the list holds this
-    // fetch's pieces; in download mode it is left as it was.
-    const std::list<std::string>& Fetch(const std::string& address, const std::string& filePath,
-                                        FetchProgress* progress);
-    // All pieces joined: the body with every CR removed.
-    std::string GetText() const;
+    // Returns once the transfer has ended. In page mode the page is this
+    // fetch's; in download mode it is left as it was. `progress` hears how
+    // far a download got, on the thread running the transfer.
+    void Fetch(const std::string& address, const std::string& filePath,
+               const Progress& progress = nullptr);
+    // The page's text: the body with every CR removed, each piece cut at its first NUL.
+    const std::string& GetText() const { return m_page.Text(); }
+    // The same, handed over: the fetcher's page is empty afterwards.
+    std::string TakeText() { return m_page.TakeText(); }
+    // The page in pieces: lines, or at most 1,022 body bytes each.
+    std::list<std::string> Pieces() const;
 
     // Stops what this fetcher's Fetch calls are doing, from any thread or
     // from the waiting thread's own event loop: a running transfer ends at
     // once (within about 100 ms), a call still waiting for the fetch lock
     // gives up its place. Each such call returns as after a failed fetch (no
-    // pieces, no file) and shows no message. Fetches started afterwards run
+    // page, no file) and shows no message. Fetches started afterwards run
     // as usual. A credentials prompt that is open is not closed by it: the
     // transfer ends as soon as the prompt returns.
     void Cancel();
@@ -47,10 +62,12 @@ public:
 
 private:
     bool m_bSecureOnly = false;
-    std::unique_ptr<std::list<std::string>> m_pLines;
-    std::size_t m_piecesCost = 0; // what m_pLines takes in memory
-    // The calls running on this fetcher now (more than one when a fetch is
-    // started from inside another one's wait).
+    PageTransfer::Page m_page;
+    // Made at the first fetch that runs on the caller's thread; its multi
+    // handle keeps connections and DNS answers from one fetch to the next.
+    std::unique_ptr<TransferLoop> m_loop;
+    // The transfers of the calls running on this fetcher now (more than one
+    // when a fetch is started from inside another one's wait).
     std::mutex m_callsMutex;
-    std::list<std::shared_ptr<FetchJob>> m_calls;
+    std::vector<std::pair<PageTransfer*, std::shared_ptr<FetchWaiter>>> m_calls;
 };

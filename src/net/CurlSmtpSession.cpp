@@ -1,7 +1,5 @@
 #include "net/CurlSmtpSession.h"
 
-#include "net/CurlLibrary.h"
-
 #include "net/CMailRecipient.h"
 #include "net/FetchSettings.h"
 
@@ -108,7 +106,7 @@ CurlSmtpSession::Result CurlSmtpSession::Send(const std::string& server, std::ui
     // alike. It also doubles a "." that starts a line, as CSmtpClient does.
     const std::string data = *header + m_body + "\r\n";
 
-    Easy curl(CurlLibrary::Ready() ? curl_easy_init() : nullptr, &curl_easy_cleanup);
+    Easy curl(FetchSettings::CurlReady() ? curl_easy_init() : nullptr, &curl_easy_cleanup);
     if (!curl)
         return fail("the mail library cannot start");
     List rcpt(nullptr, &curl_slist_free_all);

@@ -1,5 +1,7 @@
 #include "net/FetchAddress.h"
 
+#include "platform/AsciiText.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <vector>
@@ -38,13 +40,6 @@ void AppendEncoded(std::string& out, unsigned char c)
     out += '%';
     out += hex[c >> 4];
     out += hex[c & 0x0F];
-}
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // RFC 3986 section 5.2.4, on a path without query.
@@ -100,6 +95,43 @@ bool HasScheme(const std::string& reference)
     return true;
 }
 
+// The header lines after the status line, without their line ends.
+std::vector<std::string> FieldLines(const std::string& rawHeaders)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    bool statusLine = true;
+    while (start < rawHeaders.size()) {
+        auto end = rawHeaders.find('\n', start);
+        if (end == std::string::npos)
+            end = rawHeaders.size();
+        std::string line = rawHeaders.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (statusLine) {
+            statusLine = false;
+            if (line.rfind("HTTP/", 0) == 0)
+                continue;
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+// The values of the fields named `name` (any letter case), in order.
+std::vector<std::string> FieldValues(const std::string& rawHeaders, std::string_view name)
+{
+    std::vector<std::string> values;
+    for (const std::string& line : FieldLines(rawHeaders)) {
+        const auto colon = line.find(':');
+        if (colon != std::string::npos &&
+            AsciiText::EqualNoCase(std::string_view(line).substr(0, colon), name))
+            values.push_back(line.substr(colon + 1));
+    }
+    return values;
+}
+
 } // namespace
 
 std::string FetchAddress::FullAddress(const std::string& address)
@@ -110,7 +142,7 @@ std::string FetchAddress::FullAddress(const std::string& address)
         return "http://";
     const auto last = address.find_last_not_of(" \t\r\n\v\f");
     const std::string trimmed = address.substr(first, last - first + 1);
-    const std::string lower = Lower(trimmed);
+    const std::string lower = AsciiText::Lower(trimmed);
     if (lower.find("http://") != std::string::npos || lower.find("https://") != std::string::npos)
         return trimmed;
     return "http://" + trimmed;
@@ -139,7 +171,7 @@ std::optional<FetchAddress::Parts> FetchAddress::Split(const std::string& addres
     if (schemeEnd == std::string::npos)
         return std::nullopt;
     Parts parts;
-    parts.scheme = Lower(address.substr(0, schemeEnd));
+    parts.scheme = AsciiText::Lower(address.substr(0, schemeEnd));
     if (parts.scheme != "http" && parts.scheme != "https")
         return std::nullopt;
 
@@ -232,4 +264,69 @@ std::string FetchAddress::Resolve(const Parts& base, const std::string& referenc
     if (path[0] != '/')
         path = basePath.substr(0, basePath.rfind('/') + 1) + path;
     return Canonicalize(origin + RemoveDotSegments(path) + queryText);
+}
+
+std::optional<std::string> FetchAddress::FindLocation(const std::string& rawHeaders)
+{
+    const auto values = FieldValues(rawHeaders, "location");
+    if (values.empty())
+        return std::nullopt;
+    const std::string& value = values.front();
+    const auto first = value.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    const auto last = value.find_last_not_of(" \t");
+    return value.substr(first, last - first + 1);
+}
+
+std::vector<std::string> FetchAddress::AuthSchemes(const std::string& rawHeaders)
+{
+    std::vector<std::string> schemes;
+    for (const std::string& value : FieldValues(rawHeaders, "www-authenticate")) {
+        // A challenge starts with its scheme, a token without "="; the
+        // parameters after it ("realm=..., nonce=...") all hold one. So a
+        // scheme is the first word of the value or of a comma-separated part
+        // when no "=" follows inside that word.
+        std::size_t at = 0;
+        while (at < value.size()) {
+            auto next = value.find(',', at);
+            if (next == std::string::npos)
+                next = value.size();
+            const std::string part = value.substr(at, next - at);
+            at = next + 1;
+            const auto first = part.find_first_not_of(" \t");
+            if (first == std::string::npos)
+                continue;
+            const auto wordEnd = part.find_first_of(" \t", first);
+            const std::string word = part.substr(
+                first, wordEnd == std::string::npos ? std::string::npos : wordEnd - first);
+            if (word.find('=') == std::string::npos && word.find('"') == std::string::npos)
+                schemes.push_back(AsciiText::Lower(word));
+        }
+    }
+    return schemes;
+}
+
+std::string FetchAddress::AuthRealm(const std::string& rawHeaders)
+{
+    const auto values = FieldValues(rawHeaders, "www-authenticate");
+    if (values.empty())
+        return {};
+    const std::string& value = values.front();
+    const std::size_t at = AsciiText::Lower(value).find("realm=");
+    if (at == std::string::npos)
+        return {};
+    std::size_t i = at + 6;
+    std::string realm;
+    if (i < value.size() && value[i] == '"') {
+        for (++i; i < value.size() && value[i] != '"'; ++i) {
+            if (value[i] == '\\' && i + 1 < value.size())
+                ++i;
+            realm += value[i];
+        }
+    } else {
+        while (i < value.size() && value[i] != ',' && value[i] != ' ')
+            realm += value[i++];
+    }
+    return realm;
 }

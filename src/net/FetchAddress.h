@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
-// The address rules of the page fetcher, kept apart from the transfer so
-// they can be checked on their own.
+// The HTTP rules of the page fetcher that need no transfer: addresses, and
+// reading a response head (status line and header lines, CR LF or LF
+// separated). Kept apart from the transfer so they can be checked on their own.
 class FetchAddress
 {
 public:
@@ -48,4 +50,17 @@ public:
     // The result is canonicalised; a value with a scheme other than http or
     // https is returned as it is, so its split fails.
     static std::string Resolve(const Parts& base, const std::string& reference);
+
+    // The value of the first header field named Location (any letter case),
+    // without the blanks around it. Only a line that starts with the field
+    // name counts: "Content-Location" and continuation lines never match.
+    // Nothing when there is no such field or its value is empty.
+    static std::optional<std::string> FindLocation(const std::string& rawHeaders);
+
+    // The authentication schemes the WWW-Authenticate fields offer, in lower
+    // case and in order ("basic", "digest", ...), also several in one field.
+    static std::vector<std::string> AuthSchemes(const std::string& rawHeaders);
+    // The realm the first WWW-Authenticate field names (quoted, with its
+    // backslash escapes undone, or a bare token); empty when it names none.
+    static std::string AuthRealm(const std::string& rawHeaders);
 };

@@ -8,8 +8,8 @@
 class CredentialsPrompt;
 
 // The page fetcher's process-wide knobs in one place: its time-outs and
-// size cap, the credentials prompt the desktop program plugs in, and the
-// hooks that only tests use.
+// size cap, libcurl's start, the credentials prompt the desktop program
+// plugs in, and the hooks that only tests use.
 class FetchSettings
 {
 public:
@@ -31,13 +31,16 @@ public:
     static constexpr Timeouts kTimeouts{std::chrono::seconds(30), 1, std::chrono::seconds(30),
                                         std::chrono::seconds(120)};
 
-    // A page body is read until this many bytes have come or its pieces take
-    // this much memory (a list node and a heap block each, see
-    // PieceSplitter::Cost); the rest is not read and what was read counts,
-    // so an endless answer of any shape cannot eat the memory.
+    // A page body is read until this many bytes have come or the page holds
+    // this much (see PageTransfer::Page).
     static constexpr std::uint64_t kPageSizeCap = 32ull * 1024 * 1024;
 
     static Timeouts CurrentTimeouts();
+
+    // Starts libcurl (and the TLS library under it) once for the whole
+    // process, for the page fetcher and the TLS mail session alike; true
+    // when it is ready. Any thread, any number of times.
+    static bool CurlReady();
 
     // Asked on a 401; none installed means "no credentials".
     static void SetCredentialsPrompt(std::shared_ptr<CredentialsPrompt> prompt);

@@ -4,7 +4,8 @@
 #include <memory>
 
 // How a thread waits inside CPageFetcher::Fetch, for the fetch lock and for
-// its transfer. The core's waiter sleeps on a condition variable; the
+// its transfer. The core's waiter (Sleeping) sleeps on a condition variable,
+// uses no CPU while waiting, and loses no Wake that comes before its sleep; the
 // desktop program installs a factory that gives its user-interface thread a
 // waiter running a nested event loop, so windows keep painting while a page
 // is fetched (other threads keep the core's waiter).
@@ -30,4 +31,6 @@ public:
     // Process-wide; an empty factory restores the condition-variable waiter.
     static void SetFactory(Factory factory);
     static std::unique_ptr<FetchWaiter> Make();
+    // The core's waiter, whatever the factory.
+    static std::unique_ptr<FetchWaiter> Sleeping();
 };

@@ -166,7 +166,8 @@ void CUpgradeDlg::OnOK()
         // The page names the installer: an https page read over plain http
         // after a redirect could name anybody's.
         m_fetcher.SetSecureOnly(true);
-        const auto& lines = m_fetcher.Fetch(m_strPageUrl, "", nullptr);
+        m_fetcher.Fetch(m_strPageUrl, "");
+        const auto lines = m_fetcher.Pieces();
         m_pRunningFetch = nullptr;
         if (!m_bCloseWhenDone) {
             const std::string linkBefore = m_strDownloadLink;
@@ -240,7 +241,9 @@ void CUpgradeDlg::InstallUpgrade(const std::string& downloadLink)
         fetcher.SetSecureOnly(true);
         RunningDownload running(fetcher, folder);
         m_pRunningFetch = &fetcher;
-        fetcher.Fetch(downloadLink, installer, progress.get());
+        fetcher.Fetch(downloadLink, installer, [window = progress.get()](const std::string& text) {
+            window->SetProgressText(text);
+        });
         m_pRunningFetch = nullptr;
         if (m_bCloseWhenDone || running.Quitting()) {
             // The user stopped it: no failure to report, nothing to keep.

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "net/FetchProgress.h"
-
 #include <QDialog>
 
 #include <memory>
@@ -15,7 +13,7 @@ class UpgradeProgressDlg;
 // page is read, and while an upgrade is downloaded and installed. It has no
 // system menu and cannot be closed by the user; the operation that made it
 // removes it.
-class CUpgradeProgressDlg : public QDialog, public FetchProgress
+class CUpgradeProgressDlg : public QDialog
 {
     Q_OBJECT
 public:
@@ -30,7 +28,7 @@ public:
 
     // The download's progress, from the transfer's worker thread: handed to
     // this window's thread, and dropped if the window is gone by then.
-    void SetProgressText(const std::string& text) override;
+    void SetProgressText(const std::string& text);
 
     void reject() override;
 

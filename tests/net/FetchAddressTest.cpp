@@ -1,5 +1,4 @@
 #include "net/FetchAddress.h"
-#include "net/ResponseHeaders.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +103,7 @@ TEST(FetchAddress, ResolvesLocationAgainstTheRequestedAddress)
         EXPECT_EQ(FetchAddress::Resolve(base, c.location), c.resolved) << c.location;
 }
 
-TEST(ResponseHeaders, FindsTheLocationFieldAsAHeader)
+TEST(FetchAddress, FindsTheLocationFieldAsAHeader)
 {
     const struct
     {
@@ -122,7 +121,7 @@ TEST(ResponseHeaders, FindsTheLocationFieldAsAHeader)
         {"HTTP/1.0 302 Found\nLocation: /lf-only\n\n", "/lf-only"},
     };
     for (const auto& c : cases) {
-        const auto found = ResponseHeaders::FindLocation(c.head);
+        const auto found = FetchAddress::FindLocation(c.head);
         if (c.location == nullptr)
             EXPECT_FALSE(found.has_value()) << c.head;
         else

@@ -1,8 +1,6 @@
 #include "FetchTestSupport.h"
 #include "net/CPageFetcher.h"
-#include "net/ConditionWaiter.h"
 #include "net/CredentialsPrompt.h"
-#include "net/FetchProgress.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
 
@@ -31,16 +29,16 @@ public:
     {
         if (auto event = std::exchange(m_event, nullptr))
             event();
-        m_inner.Wait(ready);
+        m_inner->Wait(ready);
         if (auto ended = std::exchange(m_ended, nullptr))
             ended();
     }
-    void Wake() override { m_inner.Wake(); }
+    void Wake() override { m_inner->Wake(); }
 
 private:
     std::function<void()> m_event;
     std::function<void()> m_ended;
-    ConditionWaiter m_inner;
+    std::unique_ptr<FetchWaiter> m_inner = FetchWaiter::Sleeping();
 };
 
 // A waiting thread that is slow to act on a wake (a window thread busy
@@ -90,10 +88,10 @@ public:
     void Wake() override {}
 };
 
-class RecordingProgress : public FetchProgress
+class RecordingProgress
 {
 public:
-    void SetProgressText(const std::string& text) override
+    void SetProgressText(const std::string& text)
     {
         std::lock_guard lock(m_mutex);
         m_last = text;
@@ -159,7 +157,8 @@ TEST_F(FetchFaults, AFetchNestedOnTheSameFetcherDoesNotEndTheOuterWait)
             [&] { progressWhenOuterWaitEnded = progress.Last(); });
     });
     TempDir dir;
-    fetcher.Fetch(server.url("/outer"), dir.file("f"), &progress);
+    fetcher.Fetch(server.url("/outer"), dir.file("f"),
+                  [&](const std::string& text) { progress.SetProgressText(text); });
     EXPECT_EQ(innerText, "inner\n");
     // The outer wait ended with its own transfer, not with the inner one.
     EXPECT_EQ(progressWhenOuterWaitEnded, "Read 11 bytes");
@@ -230,10 +229,10 @@ TEST_F(FetchFaults, ACappedPageTakesBoundedMemoryWhateverItsShape)
                     [] { return std::make_unique<EventWaiter>(nullptr, nullptr); });
             const std::size_t before = HeapInUse();
             CPageFetcher fetcher;
-            const auto& lines = fetcher.Fetch(server.url("/endless"), "", nullptr);
+            fetcher.Fetch(server.url("/endless"), "", nullptr);
             const std::size_t held = HeapInUse() - std::min(before, HeapInUse());
-            EXPECT_FALSE(lines.empty());
-            // The pieces' cap is 32 MiB; the joined text would add as much again.
+            EXPECT_FALSE(fetcher.GetText().empty());
+            // The page's cap is 32 MiB.
             EXPECT_LT(held, 40u << 20) << line.size() << "-byte lines, " << keepsRunning;
             FetchWaiter::SetFactory({});
         }
@@ -245,17 +244,13 @@ TEST_F(FetchFaults, NoExceptionCrossesTheTransfer)
     Server server;
     server.SetResponse("/file", Server::Response(200, "OK", {}, std::string(3000, 'x')));
     server.SetResponse("/page", Server::Response(200, "OK", {}, "page\n"));
-    struct ThrowingProgress : FetchProgress
-    {
-        void SetProgressText(const std::string& text) override
-        {
-            if (text.rfind("Read ", 0) == 0)
-                throw std::runtime_error("window gone");
-        }
-    } progress;
+    const auto progress = [](const std::string& text) {
+        if (text.rfind("Read ", 0) == 0)
+            throw std::runtime_error("window gone");
+    };
     TempDir dir;
     CPageFetcher fetcher;
-    fetcher.Fetch(server.url("/file"), dir.file("f"), &progress);
+    fetcher.Fetch(server.url("/file"), dir.file("f"), progress);
     EXPECT_FALSE(std::filesystem::exists(dir.file("f")));
     fetcher.Fetch(server.url("/page"), "", nullptr);
     EXPECT_EQ(fetcher.GetText(), "page\n");
@@ -285,7 +280,8 @@ TEST_F(FetchFaults, AThrowingWaiterEndsTheFetchAsAFailure)
             return std::make_unique<ThrowingWaiter>();
         });
         CPageFetcher fetcher;
-        EXPECT_TRUE(fetcher.Fetch(server.url("/slow"), "", nullptr).empty());
+        fetcher.Fetch(server.url("/slow"), "", nullptr);
+        EXPECT_TRUE(fetcher.Pieces().empty());
         FetchWaiter::SetFactory({});
         if (holder.joinable())
             holder.join();

@@ -1,6 +1,5 @@
 #include "FetchTestSupport.h"
 #include "net/CPageFetcher.h"
-#include "net/ConditionWaiter.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
 
@@ -110,13 +109,13 @@ public:
             m_event = nullptr;
             event();
         }
-        m_inner.Wait(ready);
+        m_inner->Wait(ready);
     }
-    void Wake() override { m_inner.Wake(); }
+    void Wake() override { m_inner->Wake(); }
 
 private:
     std::function<void()> m_event;
-    ConditionWaiter m_inner;
+    std::unique_ptr<FetchWaiter> m_inner = FetchWaiter::Sleeping();
 };
 
 } // namespace

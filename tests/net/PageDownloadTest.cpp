@@ -1,7 +1,5 @@
 #include "FetchTestSupport.h"
 #include "net/CPageFetcher.h"
-#include "net/FetchProgress.h"
-#include "net/FetchWorker.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
 
@@ -11,10 +9,10 @@ using Server = ScriptedHttpServer;
 
 namespace {
 
-class RecordingProgress : public FetchProgress
+class RecordingProgress
 {
 public:
-    void SetProgressText(const std::string& text) override { texts.push_back(text); }
+    void operator()(const std::string& text) { texts.push_back(text); }
     std::vector<std::string> texts;
 };
 
@@ -60,12 +58,12 @@ TEST_F(PageDownload, WritesTheBodyInBlocksAndReportsProgress)
         TempDir dir;
         RecordingProgress progress;
         CPageFetcher fetcher;
-        fetcher.Fetch(server.url("/file"), dir.file("NewUpdate.exe"), &progress);
+        fetcher.Fetch(server.url("/file"), dir.file("NewUpdate.exe"), std::ref(progress));
         EXPECT_EQ(TempDir::ReadFile(dir.file("NewUpdate.exe")), c.body) << c.name;
         EXPECT_EQ(progress.texts, c.progress) << c.name;
     }
-    EXPECT_EQ(FetchWorker::ProgressText(3072, 120000), "Read 3072/120000 bytes");
-    EXPECT_EQ(FetchWorker::ProgressText(3072, 0), "Read 3072 bytes");
+    EXPECT_EQ(PageTransfer::ProgressText(3072, 120000), "Read 3072/120000 bytes");
+    EXPECT_EQ(PageTransfer::ProgressText(3072, 0), "Read 3072 bytes");
 }
 
 TEST_F(PageDownload, LeavesNoFileAfterAnyFailure)
@@ -122,7 +120,8 @@ TEST_F(PageDownload, LeavesThePageListAsItWas)
     TempDir dir;
     CPageFetcher fetcher;
     fetcher.Fetch(server.url("/page"), "", nullptr);
-    const auto& lines = fetcher.Fetch(server.url("/file"), dir.file("f"), nullptr);
+    fetcher.Fetch(server.url("/file"), dir.file("f"), nullptr);
+    const auto lines = fetcher.Pieces();
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end()),
               std::vector<std::string>{"page\n"});
     EXPECT_EQ(TempDir::ReadFile(dir.file("f")), "data");

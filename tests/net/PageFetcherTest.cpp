@@ -1,7 +1,6 @@
 #include "FetchTestSupport.h"
 #include "net/CPageFetcher.h"
 #include "net/CredentialsPrompt.h"
-#include "net/FetchWorker.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
 
@@ -89,8 +88,8 @@ TEST_F(PageFetcher, SendsTheProgramsRequestLinesOverHttp10WithoutAProxy)
               (std::vector<std::string>{"GET /p?x=1 HTTP/1.0", host, "Accept: text/*", kAgent}));
     EXPECT_EQ(Lines(server.Requests()[1]),
               (std::vector<std::string>{"GET /file HTTP/1.0", host, kAgent}));
-    EXPECT_EQ(FetchWorker::PageHeaderBlock(), "Accept: text/*\r\n" + kAgent + "\r\n");
-    EXPECT_EQ(FetchWorker::DownloadHeaderBlock(), kAgent + "\r\n");
+    EXPECT_EQ(PageTransfer::PageHeaderBlock(), "Accept: text/*\r\n" + kAgent + "\r\n");
+    EXPECT_EQ(PageTransfer::DownloadHeaderBlock(), kAgent + "\r\n");
 }
 
 TEST_F(PageFetcher, DeliversPiecesThatJoinToTheBodyWithoutCr)
@@ -111,7 +110,8 @@ TEST_F(PageFetcher, DeliversPiecesThatJoinToTheBodyWithoutCr)
     CPageFetcher fetcher;
     for (const auto& c : cases) {
         server.SetResponse("/page", Ok(c.body));
-        const auto& lines = fetcher.Fetch(server.url("/page"), "", nullptr);
+        fetcher.Fetch(server.url("/page"), "", nullptr);
+        const auto lines = fetcher.Pieces();
         EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end()), c.pieces);
         std::string joined;
         for (const auto& piece : c.pieces)
@@ -258,7 +258,8 @@ TEST_F(PageFetcher, SaysSoWhenNoSessionCanBeMade)
     server.SetResponse("/p", Ok("x"));
     FetchSettings::SetSessionFailureForTests(true);
     CPageFetcher fetcher;
-    const auto& lines = fetcher.Fetch(server.url("/p"), "", nullptr);
+    fetcher.Fetch(server.url("/p"), "", nullptr);
+    const auto lines = fetcher.Pieces();
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(Messages(), std::vector<std::string>{"Cannot open internet connection."});
     EXPECT_EQ(server.RequestCount(), 0u);

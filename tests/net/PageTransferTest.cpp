@@ -1,4 +1,4 @@
-#include "net/PieceSplitter.h"
+#include "net/PageTransfer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,17 +8,16 @@ namespace {
 
 std::vector<std::string> Split(const std::string& body, std::size_t feedSize)
 {
-    std::list<std::string> pieces;
-    PieceSplitter splitter(pieces);
+    PageTransfer::Page page;
     for (std::size_t at = 0; at < body.size(); at += feedSize)
-        splitter.Feed(body.data() + at, std::min(feedSize, body.size() - at));
-    splitter.Finish();
-    return {pieces.begin(), pieces.end()};
+        page.Add(body.data() + at, std::min(feedSize, body.size() - at));
+    page.End();
+    return page.Pieces();
 }
 
 } // namespace
 
-TEST(PieceSplitter, CutsLinesDropsCrAndEndsAPieceAtItsFirstNul)
+TEST(PageTransfer, CutsLinesDropsCrAndEndsAPieceAtItsFirstNul)
 {
     using V = std::vector<std::string>;
     const struct
@@ -45,7 +44,7 @@ TEST(PieceSplitter, CutsLinesDropsCrAndEndsAPieceAtItsFirstNul)
     }
 }
 
-TEST(PieceSplitter, LongLineWithoutBreaksComesInLimitSizedPieces)
+TEST(PageTransfer, LongLineWithoutBreaksComesInLimitSizedPieces)
 {
     const std::string body(3000, 'z');
     const auto pieces = Split(body, 333);

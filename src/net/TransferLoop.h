@@ -1,0 +1,82 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class PageTransfer;
+typedef void CURLM;
+
+// Drives page transfers on one libcurl multi handle on one thread: adds
+// each transfer's handle, lets libcurl move all of them on, and tells each
+// transfer when a request of it has ended. The multi handle keeps what it
+// learnt (DNS answers, connections, TLS sessions) for the next transfers.
+//
+// A caller that would only sleep while it waits (a check pass's thread,
+// the command-line checker) runs its own loop with Run. A caller that must
+// keep running (a window's thread) hands the transfer to the process's
+// transfer thread with Hand, whose loop takes every transfer handed to it,
+// also several at once (a fetch nested in another's wait).
+//
+// When the process ends (exit or a return from main) while a transfer
+// runs, it is cancelled, and the exit waits for it to come to rest before
+// the libraries' own exit handlers run, so no transfer touches what the
+// exit tears down. A transfer started after that never runs.
+class TransferLoop
+{
+public:
+    TransferLoop();
+    ~TransferLoop();
+    TransferLoop(const TransferLoop&) = delete;
+    TransferLoop& operator=(const TransferLoop&) = delete;
+
+    bool Usable() const { return m_multi != nullptr; }
+
+    // Runs the transfer to its end on the calling thread. False when the
+    // process is ending or the loop is running already: the transfer never ran.
+    bool Run(PageTransfer& transfer);
+
+    // Hands the transfer to the transfer thread and returns at once;
+    // `ended` is called on that thread once the transfer is over. False
+    // when the process is ending or no thread could be started: the
+    // transfer then never runs and `ended` is not called.
+    static bool Hand(PageTransfer& transfer, std::function<void()> ended);
+
+    // Waits until a transfer handed over has ended (for a caller whose own
+    // way of waiting failed).
+    static void WaitEnded(PageTransfer& transfer);
+
+    // Interrupts the loop's wait on the network. Any thread, any time.
+    void Wake();
+
+    // True once the process has begun to end.
+    static bool Closing();
+
+private:
+    struct Entry
+    {
+        PageTransfer* transfer;
+        std::function<void()> ended;
+    };
+
+    // Takes over what was handed, moves every transfer on, and returns
+    // when `done` holds, tested after each round.
+    void Drive(const std::function<bool()>& done);
+    void Add(Entry entry);
+    void End(std::size_t index, bool inMulti);
+    void Close(Entry& entry, bool inMulti);
+    void ThreadMain();
+    static bool Admit(PageTransfer& transfer);
+    static void Leave(PageTransfer& transfer);
+    static void AtExit();
+
+    CURLM* m_multi;
+    std::vector<Entry> m_active; // on the loop's own thread only
+    bool m_running = false;      // Run is under way
+    bool m_threadless = false;   // the transfer thread's loop, whose thread did not start
+
+    std::mutex m_mutex; // for what is handed over from other threads
+    std::condition_variable m_handed;
+    std::vector<Entry> m_queue;
+};
