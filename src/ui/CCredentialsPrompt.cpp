@@ -7,22 +7,9 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <cctype>
 #include <memory>
-#include <sstream>
 
 namespace {
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
 
 std::optional<CredentialsPrompt::Credentials> AskWithDialog(const std::string& site,
                                                             const std::string& realm)
@@ -48,32 +35,7 @@ void CCredentialsPrompt::Install()
 
 std::string CCredentialsPrompt::RealmOf(const std::string& rawHeaders)
 {
-    std::istringstream lines(rawHeaders);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!StartsWithNoCase(line, "WWW-Authenticate:"))
-            continue;
-        std::string lower = line;
-        for (char& c : lower)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const std::size_t at = lower.find("realm=");
-        if (at == std::string::npos)
-            return {};
-        std::size_t i = at + 6;
-        std::string realm;
-        if (i < line.size() && line[i] == '"') {
-            for (++i; i < line.size() && line[i] != '"'; ++i) {
-                if (line[i] == '\\' && i + 1 < line.size())
-                    ++i;
-                realm += line[i];
-            }
-        } else {
-            while (i < line.size() && line[i] != ',' && line[i] != '\r' && line[i] != ' ')
-                realm += line[i++];
-        }
-        return realm;
-    }
-    return {};
+    return FetchAddress::AuthRealm(rawHeaders);
 }
 
 std::string CCredentialsPrompt::ServerOf(const std::string& address)
