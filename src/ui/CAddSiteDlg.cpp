@@ -1,13 +1,12 @@
 #include "ui/CAddSiteDlg.h"
 
+#include "monitor/CheckPass.h"
 #include "net/CPageFetcher.h"
+#include "platform/AsciiText.h"
 #include "platform/UserMessage.h"
 #include "ui_AddSiteDlg.h"
 
 #include <QIcon>
-
-#include <algorithm>
-#include <cctype>
 
 CAddSiteDlg::CAddSiteDlg(QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::AddSiteDlg>())
@@ -50,10 +49,7 @@ void CAddSiteDlg::OnOK()
         return;
     TakeFields();
 
-    std::string lower = m_URL;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower.find("http") == std::string::npos) {
+    if (AsciiText::Lower(m_URL).find("http") == std::string::npos) {
         UserMessage::Show(std::string("Please enter a valid URL in the format ") + kExampleAddress,
                           UserMessage::Icon::Stop);
         m_ui->urlEdit->setFocus();
@@ -101,10 +97,10 @@ bool CAddSiteDlg::PageContainsText(const std::string& url, const std::string& te
     CPageFetcher fetcher;
     m_pFetcher = &fetcher;
     SetChecking(true);
-    fetcher.Fetch(url, std::string(), nullptr);
+    fetcher.Fetch(url, std::string());
     SetChecking(false);
     m_pFetcher = nullptr;
-    return fetcher.GetText().find(text) != std::string::npos;
+    return CheckPass::Found(fetcher.GetText(), text);
 }
 
 void CAddSiteDlg::SetChecking(bool checking)
