@@ -11,8 +11,8 @@ CPageFetcher::CPageFetcher() = default;
 
 CPageFetcher::~CPageFetcher()
 {
-    if (m_loop && TransferLoop::Closing())
-        (void)m_loop.release(); // see ~TransferLoop: the exit owns it now
+    if (m_loop)
+        TransferLoop::Return(m_loop);
 }
 
 void CPageFetcher::Fetch(const std::string& address, const std::string& filePath,
@@ -42,7 +42,7 @@ void CPageFetcher::Fetch(const std::string& address, const std::string& filePath
             if (owned && !transfer.Cancelled()) {
                 if (waiter->MayTransferHere()) {
                     if (!m_loop)
-                        m_loop = std::make_unique<TransferLoop>();
+                        m_loop = TransferLoop::Borrow();
                     ran = m_loop->Run(transfer);
                     if (!ran && !TransferLoop::Closing()) {
                         // A fetch nested in this fetcher's own running one.

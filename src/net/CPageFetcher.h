@@ -63,9 +63,9 @@ public:
 private:
     bool m_bSecureOnly = false;
     PageTransfer::Page m_page;
-    // Made at the first fetch that runs on the caller's thread; its multi
-    // handle keeps connections and DNS answers from one fetch to the next.
-    std::unique_ptr<TransferLoop> m_loop;
+    // Borrowed at the first fetch that runs on the caller's thread; its
+    // multi handle keeps connections and DNS answers from one fetch to the next.
+    TransferLoop* m_loop = nullptr;
     // The transfers of the calls running on this fetcher now (more than one
     // when a fetch is started from inside another one's wait).
     std::mutex m_callsMutex;

@@ -22,6 +22,7 @@ struct Registry
     std::vector<PageTransfer*> active;
     bool closing = false;
     bool atExitSet = false;
+    std::vector<TransferLoop*> idle; // for callers' threads
 };
 
 Registry& TheRegistry()
@@ -54,6 +55,32 @@ bool TransferLoop::Closing()
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mutex);
     return r.closing;
+}
+
+TransferLoop* TransferLoop::Borrow()
+{
+    Registry& r = TheRegistry();
+    {
+        std::lock_guard lock(r.mutex);
+        if (!r.idle.empty()) {
+            TransferLoop* loop = r.idle.back();
+            r.idle.pop_back();
+            return loop;
+        }
+    }
+    return new TransferLoop;
+}
+
+void TransferLoop::Return(TransferLoop* loop)
+{
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    try {
+        r.idle.push_back(loop);
+    } catch (...) {
+        // Kept unused rather than freed: it is small, and this cannot happen
+        // but for want of memory.
+    }
 }
 
 void TransferLoop::Wake()

@@ -53,6 +53,12 @@ public:
     // True once the process has begun to end.
     static bool Closing();
 
+    // An idle loop for a caller's thread, and its return: a fetcher made per
+    // page then neither makes a multi handle each time nor loses what one
+    // learnt. Loops are kept for the process's life.
+    static TransferLoop* Borrow();
+    static void Return(TransferLoop* loop);
+
 private:
     struct Entry
     {
