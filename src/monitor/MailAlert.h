@@ -9,15 +9,15 @@
 
 // The e-mail step of the down-site alerts: at the first failed check of an
 // outage it reads the e-mail settings as they are stored at that moment,
-// builds the alert e-mail from what the pass handed over and hands it to a
-// mail thread without waiting. Later failures of the same outage send
-// nothing.
+// builds the alert e-mail from what the pass handed over and queues it for
+// the mail senders (MailAlertThread) without waiting. Later failures of the
+// same outage send nothing.
 class COptionsDlg;
 
 class MailAlert : public AlertSink
 {
 public:
-    // Takes the finished job. The default starts a MailAlertThread; tests
+    // Takes the finished job. The default queues it (MailAlertThread); tests
     // record the job or run it inline instead.
     using JobStarter = std::function<void(std::unique_ptr<MailAlertJob>)>;
 

@@ -3,7 +3,6 @@
 #include "net/MailDelivery.h"
 
 #include <climits>
-
 #include <optional>
 #include <string>
 
@@ -12,8 +11,10 @@
 // on any thread just to read the settings as they are stored at that moment.
 //
 // This class is the half the core needs and can test without a display: the
-// fields and their loading, the exchange between the controls' values and
-// the fields with its checks, and every handler's rule and write. The window
+// fields, read and written through one table of every value the program
+// stores (the window's own included), the exchange between the controls'
+// values and the fields with its checks, and every handler's rule and
+// write. The test message itself is the mail code's (MailAlert). The window
 // is a separate class of the desktop library, COptionsWindow (src/ui), that
 // edits one COptionsDlg and is shown with COptionsWindow::Run: it builds the
 // controls, hands their values over as Controls, shows the Notice it gets
