@@ -41,6 +41,45 @@ std::string MailAlert::Recipient(const std::string& entryAddress,
     return Utf8Text::CharacterCount(entryAddress) < 3 ? settingsAddress : entryAddress;
 }
 
+namespace {
+
+// What every e-mail of the program takes from the settings.
+MailAlertJob Account(const COptionsDlg& settings)
+{
+    MailAlertJob job;
+    job.m_strServer = settings.m_EmailServer;
+    job.m_nPort = settings.m_EmailPort;
+    job.m_nSecurity = settings.m_EmailSecurity;
+    job.m_strUsername = settings.m_EmailUsername;
+    job.m_strPassword = settings.m_EmailPassword;
+    job.m_strSenderName = MailAlert::kSenderName;
+    job.m_strSenderEmail = settings.m_EmailAddress;
+    return job;
+}
+
+} // namespace
+
+MailAlertJob MailAlert::Message(const COptionsDlg& settings, const SiteAlert& alert)
+{
+    MailAlertJob job = Account(settings);
+    job.m_strRecipient = Recipient(alert.emailAddress, settings.m_EmailAddress);
+    job.m_strSubject = alert.balloonTitle;
+    job.m_strBody =
+        Body(alert.balloonText, alert.balloonTitle, alert.url, TimeText::Local(Clock::Now()));
+    job.m_strSiteName = alert.siteName;
+    return job;
+}
+
+MailAlertJob MailAlert::TestMessage(const COptionsDlg& settings)
+{
+    MailAlertJob job = Account(settings);
+    job.m_strRecipient = settings.m_EmailAddress;
+    job.m_strSubject = "Test message from Kestrelle";
+    job.m_strBody = "\r\nThis is a test message sent from Kestrelle to verify your email settings. "
+                    "If you receive this message, then your settings appear to be correct.\r\n";
+    return job;
+}
+
 void MailAlert::RaiseAlerts(const SiteAlert& alert)
 {
     if (!alert.firstFailure)
@@ -52,20 +91,7 @@ void MailAlert::RaiseAlerts(const SiteAlert& alert)
         if (settings.m_EnableEmail == 0)
             return;
 
-        auto job = std::make_unique<MailAlertJob>();
-        job->m_strServer = settings.m_EmailServer;
-        job->m_nPort = settings.m_EmailPort;
-        job->m_nSecurity = settings.m_EmailSecurity;
-        job->m_strUsername = settings.m_EmailUsername;
-        job->m_strPassword = settings.m_EmailPassword;
-        job->m_strSenderName = kSenderName;
-        job->m_strSenderEmail = settings.m_EmailAddress;
-        job->m_strRecipient = Recipient(alert.emailAddress, settings.m_EmailAddress);
-        job->m_strSubject = alert.balloonTitle;
-        job->m_strBody =
-            Body(alert.balloonText, alert.balloonTitle, alert.url, TimeText::Local(Clock::Now()));
-        job->m_strSiteName = alert.siteName;
-        m_starter(std::move(job));
+        m_starter(std::make_unique<MailAlertJob>(Message(settings, alert)));
     } catch (const std::exception& e) {
         // The pass must go on whatever happens here; the site stays "ERROR".
         std::fprintf(stderr, "Alert e-mail not sent: %s\n", e.what());

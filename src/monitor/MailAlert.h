@@ -1,7 +1,7 @@
 #pragma once
 
 #include "monitor/AlertSink.h"
-#include "monitor/MailAlertJob.h"
+#include "net/MailAlertJob.h"
 
 #include <functional>
 #include <memory>
@@ -9,13 +9,15 @@
 
 // The e-mail step of the down-site alerts: at the first failed check of an
 // outage it reads the e-mail settings as they are stored at that moment,
-// builds the alert e-mail from what the pass handed over and hands it to a
-// mail thread without waiting. Later failures of the same outage send
-// nothing.
+// builds the alert e-mail from what the pass handed over and queues it for
+// the mail senders (MailAlertThread) without waiting. Later failures of the
+// same outage send nothing.
+class COptionsDlg;
+
 class MailAlert : public AlertSink
 {
 public:
-    // Takes the finished job. The default starts a MailAlertThread; tests
+    // Takes the finished job. The default queues it (MailAlertThread); tests
     // record the job or run it inline instead.
     using JobStarter = std::function<void(std::unique_ptr<MailAlertJob>)>;
 
@@ -34,6 +36,12 @@ public:
     // with `now` as the local time stamp.
     static std::string Body(const std::string& balloonText, const std::string& balloonTitle,
                             const std::string& url, const std::string& now);
+
+    // The alert e-mail for `alert` with the settings' account.
+    static MailAlertJob Message(const COptionsDlg& settings, const SiteAlert& alert);
+    // The Options dialog's test message: to the sender's own address, with
+    // the settings as they stand in the dialog.
+    static MailAlertJob TestMessage(const COptionsDlg& settings);
 
 private:
     JobStarter m_starter;

@@ -1,36 +1,37 @@
 #include "monitor/MailAlertThread.h"
 
-#include "net/CSmtpClient.h"
 #include "net/MailDelivery.h"
+#include "net/MailRules.h"
 
-#include <atomic>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
-// The count of running mail threads. Made once and never destroyed: a thread
-// still talking to its server when the process exits must not find the
-// mutex torn down under it by static destruction.
-struct Running
+// The queue and its senders. Made once and never destroyed: a sender still
+// talking to its server when the process exits must not find the mutex torn
+// down under it by static destruction.
+struct Queue
 {
     std::mutex mutex;
-    std::condition_variable ended;
-    int count = 0;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<MailAlertJob>> waiting;
+    std::vector<const MailAlertJob*> underWay;
+    int senders = 0;
 };
 
-Running& TheRunning()
+Queue& TheQueue()
 {
-    static Running* running = new Running;
-    return *running;
+    static Queue* queue = new Queue;
+    return *queue;
 }
-
-std::atomic<uint16_t> g_defaultPortForTests{0};
 
 // The last line the server sent, for the line that reports a failure.
 std::string LastReply(const std::string& response)
@@ -47,68 +48,70 @@ std::string LastReply(const std::string& response)
     return line;
 }
 
+int PortShown(const MailAlertJob& job)
+{
+    return job.m_nPort > 0 ? job.m_nPort : MailRules::StandardPort(job.m_nSecurity);
+}
+
 // One line on standard error for an alert e-mail that did not go out: the
 // user of the checker (or of the desktop program started from a terminal)
 // has no other way to learn that an outage went unreported.
-void ReportFailure(const MailAlertJob& job, int port, const std::string& why)
+void ReportFailure(const MailAlertJob& job, const std::string& why)
 {
     std::fprintf(stderr, "Kestrelle: alert e-mail for %s not sent through %s:%d: %s\n",
                  job.m_strSiteName.empty() ? job.m_strSubject.c_str() : job.m_strSiteName.c_str(),
-                 job.m_strServer.empty() ? "(no server)" : job.m_strServer.c_str(), port,
+                 job.m_strServer.empty() ? "(no server)" : job.m_strServer.c_str(), PortShown(job),
                  why.c_str());
 }
 
 void Converse(const MailAlertJob& job)
 {
-    int port = job.m_nPort;
-    if (port <= 0) {
-        const uint16_t forTests = g_defaultPortForTests.load();
-        port = forTests != 0 ? forTests : MailAlertThread::kDefaultPort;
+    if (const auto refused = MailRules::Refusal(job)) {
+        ReportFailure(job, *refused);
+        return;
     }
     // A stored port beyond 16 bits names no port at all. Cut to 16 bits it
     // would reach some other service on the server, so nothing is sent.
-    if (!MailDelivery::PortToUse(port)) {
-        ReportFailure(job, port, "the port is out of range");
-        return;
-    }
-
-    if (job.m_strServer.empty() || job.m_strSenderEmail.empty() || job.m_strRecipient.empty()) {
-        ReportFailure(job, port, "no e-mail server, sender address or recipient is set");
-        return;
-    }
-    if (job.m_strUsername.size() > CSmtpClient::kMaxCredentialLength ||
-        job.m_strPassword.size() > CSmtpClient::kMaxCredentialLength) {
-        ReportFailure(job, port, "the user name or the password is too long");
+    if (!MailRules::PortToUse(job.m_nPort, job.m_nSecurity)) {
+        ReportFailure(job, "the port is out of range");
         return;
     }
     // The same delivery as the test e-mail: the designed plain conversation,
     // or TLS as the stored connection security asks.
-    MailDelivery::Mail mail;
-    mail.server = job.m_strServer;
-    mail.port = port;
-    mail.security = job.m_nSecurity;
-    mail.username = job.m_strUsername;
-    mail.password = job.m_strPassword;
-    mail.senderName = job.m_strSenderName;
-    mail.senderEmail = job.m_strSenderEmail;
-    mail.recipient = job.m_strRecipient;
-    mail.subject = job.m_strSubject;
-    mail.body = job.m_strBody;
-    std::string response;
-    switch (MailDelivery::Send(mail, response)) {
+    const MailDelivery::Report report = MailDelivery::Send(job);
+    switch (report.outcome) {
     case MailDelivery::Outcome::Sent:
         return;
     case MailDelivery::Outcome::NoConnection:
-        ReportFailure(job, port, "cannot connect to the server");
+        ReportFailure(job, "cannot connect to the server");
         return;
     case MailDelivery::Outcome::Failed: {
-        const std::string reply = LastReply(response);
-        ReportFailure(job, port,
-                      reply.empty() ? std::string("the server did not accept the message")
-                                    : "the server answered \"" + reply + "\"");
+        const std::string reply = LastReply(report.response);
+        ReportFailure(job, !report.why.empty() ? report.why
+                           : reply.empty() ? std::string("the server did not accept the message")
+                                           : "the server answered \"" + reply + "\"");
         return;
     }
     }
+}
+
+void SendInTurn()
+{
+    Queue& queue = TheQueue();
+    std::unique_lock lock(queue.mutex);
+    while (!queue.waiting.empty()) {
+        std::unique_ptr<MailAlertJob> job = std::move(queue.waiting.front());
+        queue.waiting.pop_front();
+        queue.underWay.push_back(job.get());
+        lock.unlock();
+        const MailAlertJob* sending = job.get();
+        MailAlertThread::Run(std::move(job));
+        lock.lock();
+        queue.underWay.erase(std::find(queue.underWay.begin(), queue.underWay.end(), sending));
+        queue.changed.notify_all();
+    }
+    --queue.senders;
+    queue.changed.notify_all();
 }
 
 } // namespace
@@ -120,54 +123,57 @@ void MailAlertThread::Run(std::unique_ptr<MailAlertJob> job)
     try {
         Converse(*job);
     } catch (const std::exception& e) {
-        ReportFailure(*job, job->m_nPort, e.what());
+        ReportFailure(*job, e.what());
     } catch (...) {
-        ReportFailure(*job, job->m_nPort, "stopped by an unexpected error");
+        ReportFailure(*job, "stopped by an unexpected error");
     }
     job.reset();
 }
 
 bool MailAlertThread::Start(std::unique_ptr<MailAlertJob> job)
 {
-    Running& running = TheRunning();
-    {
-        std::lock_guard lock(running.mutex);
-        ++running.count;
+    if (!job)
+        return false;
+    Queue& queue = TheQueue();
+    std::lock_guard lock(queue.mutex);
+    if (queue.waiting.size() >= kMaxWaiting) {
+        ReportFailure(*job, "too many alert e-mails are waiting");
+        return false;
     }
+    queue.waiting.push_back(std::move(job));
+    if (queue.senders >= kSenders)
+        return true;
     try {
-        std::thread([j = std::move(job)]() mutable {
-            Run(std::move(j));
-            Running& r = TheRunning();
-            std::lock_guard lock(r.mutex);
-            --r.count;
-            r.ended.notify_all();
-        }).detach();
+        std::thread(SendInTurn).detach();
+        ++queue.senders;
         return true;
     } catch (const std::exception& e) {
-        // The lambda, and the job with it, is gone when std::thread throws.
-        std::fprintf(stderr, "Alert e-mail not sent: no mail thread (%s)\n", e.what());
-        std::lock_guard lock(running.mutex);
-        --running.count;
-        running.ended.notify_all();
+        if (queue.senders > 0)
+            return true; // those running take it in turn
+        ReportFailure(*queue.waiting.back(), std::string("no mail thread (") + e.what() + ")");
+        queue.waiting.pop_back();
         return false;
     }
 }
 
 bool MailAlertThread::WaitForRunning(std::chrono::milliseconds bound)
 {
-    Running& running = TheRunning();
-    std::unique_lock lock(running.mutex);
-    return running.ended.wait_for(lock, bound, [&] { return running.count == 0; });
+    Queue& queue = TheQueue();
+    std::unique_lock lock(queue.mutex);
+    if (queue.changed.wait_for(lock, bound,
+                               [&] { return queue.waiting.empty() && queue.underWay.empty(); }))
+        return true;
+    for (const MailAlertJob* job : queue.underWay)
+        ReportFailure(*job, "still under way when the wait for it ended");
+    for (const auto& job : queue.waiting)
+        ReportFailure(*job, "given up unsent: the wait for the e-mails before it ended");
+    queue.waiting.clear();
+    return false;
 }
 
 int MailAlertThread::RunningCount()
 {
-    Running& running = TheRunning();
-    std::lock_guard lock(running.mutex);
-    return running.count;
-}
-
-void MailAlertThread::SetDefaultPortForTests(uint16_t port)
-{
-    g_defaultPortForTests.store(port);
+    Queue& queue = TheQueue();
+    std::lock_guard lock(queue.mutex);
+    return static_cast<int>(queue.waiting.size() + queue.underWay.size());
 }

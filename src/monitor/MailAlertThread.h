@@ -1,43 +1,48 @@
 #pragma once
 
-#include "monitor/MailAlertJob.h"
+#include "net/MailAlertJob.h"
 
 #include <chrono>
-#include <cstdint>
+#include <cstddef>
 #include <memory>
 
-// The mail worker: one thread per alert e-mail, one SMTP conversation each.
-// Whoever raises the alert neither waits for the thread nor learns how it
-// went; nothing is shown in a window. An e-mail that does not go out (no
-// server set, server unreachable, message refused) leaves one line on
+// The mail worker: alert e-mails wait in one queue and a few threads send
+// them in the order they came, one SMTP conversation each, every one within
+// the mail deadline. So a mass outage costs a few threads and sockets, never
+// one per site, and the pass that raises the alerts keeps its descriptors.
+// Whoever raises the alert neither waits nor learns how it went; nothing is
+// shown in a window. An e-mail that does not go out (no server set, server
+// unreachable, message refused, given up at the end) leaves one line on
 // standard error naming the site, the server and the last reply or reason.
 class MailAlertThread
 {
 public:
+    // E-mails sent at the same time.
+    static constexpr int kSenders = 4;
+    // E-mails that may wait; one more is refused (said on standard error):
+    // at the mail deadline that many take longer than any outage report is
+    // worth waiting for.
+    static constexpr std::size_t kMaxWaiting = 5000;
     // How long a process that ends on its own (the command-line checker)
-    // gives the mail threads still running before it goes anyway. The SMTP
-    // client gives up on a silent server by itself, so this only bounds a
-    // server that keeps answering slowly.
+    // gives the e-mails still waiting or under way before it goes anyway.
     static constexpr std::chrono::seconds kExitWaitBound{90};
 
-    // Starts a detached thread that runs Run with the job and returns at
-    // once. False when no thread could be made; the job is then dropped and
-    // no e-mail goes out, as after a failed connection.
+    // Queues the job and returns at once, starting a sender thread when
+    // fewer than kSenders run. False when the job was refused (queue full,
+    // or no thread could be made and none runs); it is then dropped and
+    // said on standard error.
     static bool Start(std::unique_ptr<MailAlertJob> job);
 
-    // The thread's body, also callable directly (tests run it inline): sends
-    // the job's e-mail when it can and frees the job. Never throws.
+    // One job's sending, also callable directly (tests run it inline): sends
+    // the e-mail when it can and frees the job. Never throws.
     static void Run(std::unique_ptr<MailAlertJob> job);
 
-    // Waits until every thread made by Start has ended, or until `bound` has
-    // passed. True when none is left running.
+    // Waits until no e-mail waits or is under way, or until `bound` has
+    // passed. True when none is left. When the bound passes, the caller is
+    // about to end: the e-mails still waiting are dropped, and each one left
+    // (under way too) is named on standard error.
     static bool WaitForRunning(std::chrono::milliseconds bound);
 
-    // Threads started by Start that have not ended yet.
+    // E-mails waiting or under way.
     static int RunningCount();
-
-    // The port used for a job whose port is 0 or less: 25. Tests move it to
-    // a loopback server of their own; 0 restores 25.
-    static constexpr uint16_t kDefaultPort = 25;
-    static void SetDefaultPortForTests(uint16_t port);
 };

@@ -1,11 +1,12 @@
 #include "net/CSmtpClient.h"
 
 #include "net/Base64Encode.h"
+#include "net/MailRules.h"
 #include "platform/Clock.h"
-#include "platform/TimeText.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,17 +26,6 @@ void Diagnose(const char* text)
 void DiagnoseSendError(int error)
 {
     std::fprintf(stderr, "Socket send error: %d\r\n", error);
-}
-
-std::string Joined(const std::vector<std::unique_ptr<CMailRecipient>>& list)
-{
-    std::string text;
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i > 0)
-            text += ",";
-        text += list[i]->Text();
-    }
-    return text;
 }
 
 // Servers strip one leading "." from every line of the message, and a line
@@ -76,7 +66,15 @@ size_t CompleteReplies(const std::string& text)
 
 bool HasLineBreak(const std::string& text)
 {
-    return text.find_first_of("\r\n") != std::string::npos;
+    return MailRules::HasLineBreak(text);
+}
+
+std::vector<std::string> Texts(const std::vector<std::unique_ptr<CMailRecipient>>& list)
+{
+    std::vector<std::string> texts;
+    for (const auto& r : list)
+        texts.push_back(r->Text());
+    return texts;
 }
 
 size_t StoredLength(const char (&store)[1000])
@@ -125,31 +123,20 @@ bool CSmtpClient::AddBccRecipient(const std::string& address, const std::string&
 
 std::optional<std::string> CSmtpClient::FormatHeader() const
 {
-    if (m_recipients.empty()) {
+    MailHeader::Fields fields;
+    fields.senderName = m_pszSenderName;
+    fields.senderEmail = m_pszSenderEmail.value_or("");
+    fields.to = Texts(m_recipients);
+    fields.cc = Texts(m_ccRecipients);
+    fields.subject = m_pszSubject;
+    fields.xMailer = m_pszXMailer;
+    fields.replyTo = m_pszReplyTo;
+    MailHeader::Refusal refusal{};
+    std::optional<std::string> header = MailHeader::Compose(fields, Clock::Now(), &refusal);
+    if (!header && refusal.why == MailHeader::Refused::NoRecipient)
         Diagnose("Please add a message recipient!\r\n");
-        return std::nullopt;
-    }
-    // English names and a 24-hour time followed by AM/PM, in UTC with no
-    // zone designation: what mail readers have always been shown by us.
-    const std::time_t now = Clock::Now();
-    std::string header = "DATE: " + TimeText::Utc(now, "%a, %d %b %Y") + " " +
-                         TimeText::Utc(now, "%H:%M:%S %p") + "\r\n";
-    if (m_pszSenderName)
-        header += "From: \"" + *m_pszSenderName + "\" <" + m_pszSenderEmail.value_or("") + ">\r\n";
-    header += "To: " + Joined(m_recipients) + "\r\n";
-    header += "Cc: " + Joined(m_ccRecipients) + "\r\n";
-    if (m_pszSubject)
-        header += "Subject: " + *m_pszSubject + "\r\n";
-    if (m_pszXMailer)
-        header += "X-Mailer: " + *m_pszXMailer + "\r\n";
-    if (m_pszReplyTo)
-        header += "Reply-To: " + *m_pszReplyTo + "\r\n";
-    header += "MIME-Version: 1.0\r\nContent-type: text/plain; charset=US-ASCII\r\n";
-    header += "\r\n";
-    // A cut header would lose recipients or the empty line that ends it, so
-    // an over-long one is refused and the sending fails instead.
-    if (header.size() > kMaxHeaderLength)
-        return std::nullopt;
+    else if (!header && refusal.why == MailHeader::Refused::LineBreak)
+        std::fprintf(stderr, "%s holds a line break: not sent\r\n", refusal.what.c_str());
     return header;
 }
 
@@ -174,7 +161,8 @@ bool CSmtpClient::IsErrorReply(const std::string& text)
 TcpSocket CSmtpClient::OpenSocket(const std::string& server, uint16_t port)
 {
     TcpSocket socket;
-    const uint16_t actualPort = port != 0 ? port : TcpSocket::MailServicePort();
+    const uint16_t actualPort =
+        port != 0 ? port : MailRules::StandardPort(MailRules::kSecurityNone);
     if (socket.Connect(server, actualPort) == TcpSocket::ConnectResult::NoSocket)
         Diagnose("Invalid socket\r\n");
     return socket;
@@ -186,6 +174,7 @@ bool CSmtpClient::Connect(const std::string& server, uint16_t port)
     if (m_bConnected)
         Disconnect();
     m_bConnected = false;
+    m_bTimedOut = false;
     m_hSocket.Close();
     // The name goes into the HELO line; a line break in it would start a
     // command of its own.
@@ -199,6 +188,7 @@ bool CSmtpClient::Connect(const std::string& server, uint16_t port)
         Diagnose("Invalid socket\r\n");
         return false;
     }
+    m_deadline = std::chrono::steady_clock::now() + MailRules::ExchangeLimit();
     if (!SendCommand("HELO " + server + "\r\n")) {
         m_hSocket.Close();
         return false;
@@ -222,7 +212,7 @@ bool CSmtpClient::Disconnect()
     if (!SendCommand("QUIT\r\n"))
         return false;
     char buffer[kReplyStoreSize];
-    (void)m_hSocket.ReceiveOnce(buffer, sizeof buffer);
+    (void)m_hSocket.ReceiveOnce(buffer, sizeof buffer, WaitLeft());
     m_hSocket.Close();
     m_bConnected = false;
     return true;
@@ -235,6 +225,14 @@ bool CSmtpClient::Send()
     for (;;) {
         const size_t userBefore = StoredLength(m_szUsername);
         const bool result = SendOnce();
+        if (m_bTimedOut) {
+            // Said once, however many steps were cut short.
+            const std::string why = MailRules::SilenceReason();
+            std::fprintf(stderr, "%s\r\n", why.c_str());
+            if (m_strResponse.find(why) == std::string::npos)
+                m_strResponse += why + "\n";
+            return false;
+        }
         if (userBefore == 0 || StoredLength(m_szUsername) != 0)
             return result;
     }
@@ -246,37 +244,36 @@ bool CSmtpClient::SendOnce()
         Diagnose("Please specifiy a sender email address\r\n");
         return false;
     }
-    const std::optional<std::string> header = FormatHeader();
-    if (!header) {
-        Diagnose("Failed to format message header\r\n");
-        return false;
-    }
-    const size_t userLength = StoredLength(m_szUsername);
-    const size_t passwordLength = StoredLength(m_szPassword);
-    if (userLength > 0 &&
-        (userLength > kMaxCredentialLength || passwordLength > kMaxCredentialLength)) {
-        Diagnose("User name or password too long\r\n");
-        return false;
-    }
-
-    // Each of these goes into a command or a header line, where a line
-    // break would start another one (a recipient of its own, say).
+    // Each of these goes into a command, where a line break would start
+    // another one (a recipient of its own, say).
     const auto refuse = [](const char* what) {
         std::fprintf(stderr, "%s holds a line break: not sent\r\n", what);
         return false;
     };
     if (HasLineBreak(*m_pszSenderEmail))
         return refuse("The sender address");
-    if (m_pszSenderName && HasLineBreak(*m_pszSenderName))
-        return refuse("The sender name");
     for (const auto* list : {&m_recipients, &m_ccRecipients, &m_bccRecipients}) {
         for (const auto& r : *list) {
             if (HasLineBreak(r->Text()))
                 return refuse("A recipient");
         }
     }
+    const size_t userLength = StoredLength(m_szUsername);
+    const size_t passwordLength = StoredLength(m_szPassword);
     if (HasLineBreak(std::string(m_szUsername, userLength)))
         return refuse("The user name");
+    const std::optional<std::string> header = FormatHeader();
+    if (!header) {
+        Diagnose("Failed to format message header\r\n");
+        return false;
+    }
+    if (userLength > 0 &&
+        (userLength > kMaxCredentialLength || passwordLength > kMaxCredentialLength)) {
+        Diagnose("User name or password too long\r\n");
+        return false;
+    }
+    if (m_bTimedOut)
+        return false;
 
     std::string store;
     if (userLength > 0) {
@@ -315,10 +312,11 @@ bool CSmtpClient::SendOnce()
         return false;
     // With receive time-outs a server that never answers would leave every
     // judgement resting on an empty store and look like success; a message
-    // counts as accepted only when something came back after it.
+    // counts as accepted only when a whole reply came back after it (a cut
+    // "25" is no "250").
     const size_t before = store.size();
     const bool accepted = ReceiveRecordJudge(store);
-    return accepted && store.size() > before;
+    return accepted && CompleteReplies(store.substr(before)) > 0;
 }
 
 bool CSmtpClient::SendCommand(const std::string& text)
@@ -332,26 +330,43 @@ bool CSmtpClient::SendCommand(const std::string& text)
 void CSmtpClient::ReceiveReplies(std::string& text, size_t replies, size_t limit)
 {
     // One receive time-out for the whole, however the replies are cut into
-    // packets.
-    const auto deadline = std::chrono::steady_clock::now() + TcpSocket::ReceiveTimeout();
+    // packets, and never past the conversation's deadline.
+    using std::chrono::steady_clock;
+    const auto stepEnd = std::min(steady_clock::now() + TcpSocket::ReceiveTimeout(), m_deadline);
+    const bool lastStep = stepEnd == m_deadline;
     const size_t start = text.size();
     char buffer[kReplyStoreSize];
-    while (text.size() < limit && CompleteReplies(text.substr(start)) < replies) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+    while (!m_bTimedOut && text.size() < limit && CompleteReplies(text.substr(start)) < replies) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(stepEnd - steady_clock::now());
+        if (left.count() <= 0) {
+            m_bTimedOut = lastStep;
             return;
+        }
         const size_t room = std::min(limit - text.size(), sizeof buffer);
         const size_t n = m_hSocket.ReceiveOnce(buffer, room, left);
-        if (n == 0)
+        if (n == 0) {
+            // Silence until the end of the step; a closed connection is no
+            // time-out.
+            m_bTimedOut = lastStep && m_hSocket.LastError() == ETIMEDOUT;
             return;
+        }
         text.append(buffer, n);
     }
+}
+
+std::chrono::milliseconds CSmtpClient::WaitLeft() const
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now());
+    return std::clamp(left, std::chrono::milliseconds(0), TcpSocket::ReceiveTimeout());
 }
 
 bool CSmtpClient::ReceiveInto(std::string& store)
 {
     ReceiveReplies(store, 1, kReplyStoreSize);
+    if (m_bTimedOut)
+        return false;
     // A full store may hold a cut reply, and what came after it is unread:
     // no judgement can rest on it.
     if (store.size() >= kReplyStoreSize) {

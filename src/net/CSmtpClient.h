@@ -1,6 +1,8 @@
 #pragma once
 
 #include "net/CMailRecipient.h"
+#include "net/MailHeader.h"
+#include "net/MailRules.h"
 #include "platform/TcpSocket.h"
 
 #include <chrono>
@@ -14,7 +16,10 @@
 // when a user name is stored, one message, QUIT. Each user makes a client,
 // fills it, connects, sends, disconnects and destroys it; one thread uses a
 // client at a time. Operations answer true or false and never throw;
-// one-line diagnostics go to standard error (never a password).
+// one-line diagnostics go to standard error (never a password). The whole
+// conversation after the connection is bounded by MailRules::ExchangeLimit:
+// once it has passed nothing more is awaited, the sending fails and
+// m_strResponse ends with MailRules::SilenceReason.
 //
 // Usage:
 //   CSmtpClient mail;
@@ -30,9 +35,9 @@ public:
     // A stored user name or password whose base64 form would not fit the
     // 1,024-byte area the protocol steps were laid out for; longer values are
     // refused (the sending fails before anything is sent), never cut.
-    static constexpr size_t kMaxCredentialLength = 765;
+    static constexpr size_t kMaxCredentialLength = MailRules::kMaxCredentialLength;
     // The longest header block; a longer one is refused, never cut.
-    static constexpr size_t kMaxHeaderLength = 16384;
+    static constexpr size_t kMaxHeaderLength = MailHeader::kMaxLength;
     // What one sending keeps of the server's replies.
     static constexpr size_t kReplyStoreSize = 4096;
     // The pause between "AUTH LOGIN" and reading its reply, which gives a
@@ -49,10 +54,12 @@ public:
 
     // Opens the connection and sends "HELO <server>" without awaiting the
     // greeting, then reads the greeting and the HELO reply (within the
-    // receive time-out) into m_strResponse. Port 0 means the "mail"
-    // service's port. A server name with a line break is refused.
+    // receive time-out) into m_strResponse. Port 0 means the standard
+    // port (MailRules). A server name with a line break is refused.
     bool Connect(const std::string& server, uint16_t port);
     bool IsConnected() const { return m_bConnected; }
+    // True once the conversation's deadline has cut it short.
+    bool TimedOut() const { return m_bTimedOut; }
     // Hands over the message; true when the server accepted it.
     bool Send();
     // Sends QUIT and closes; false when not connected or QUIT could not go.
@@ -70,8 +77,8 @@ public:
     bool AddCcRecipient(const std::string& address, const std::string& displayName);
     bool AddBccRecipient(const std::string& address, const std::string& displayName);
 
-    // The header block for one sending, dated Clock::Now() in UTC; none when
-    // there is no To recipient or the block would pass kMaxHeaderLength.
+    // The header block for one sending (MailHeader), dated Clock::Now(); none,
+    // said on standard error, when MailHeader refuses it.
     std::optional<std::string> FormatHeader() const;
 
     // True when the text's last stand-alone three-character word with a
@@ -103,10 +110,16 @@ private:
     // is full.
     bool ReceiveInto(std::string& store);
     // Receives until `text` has grown by `replies` complete replies, up to
-    // `limit` bytes in all, within one receive time-out.
+    // `limit` bytes in all, within one receive time-out and the
+    // conversation's deadline.
     void ReceiveReplies(std::string& text, size_t replies, size_t limit);
+    // How long the next wait may last: the receive time-out, cut by the
+    // conversation's deadline.
+    std::chrono::milliseconds WaitLeft() const;
 
     TcpSocket m_hSocket;
+    std::chrono::steady_clock::time_point m_deadline;
+    bool m_bTimedOut = false;
 
     std::optional<std::string> m_pszSenderEmail;
     std::optional<std::string> m_pszSenderName;

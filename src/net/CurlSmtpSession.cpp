@@ -2,6 +2,10 @@
 
 #include "net/CMailRecipient.h"
 #include "net/FetchSettings.h"
+#include "net/MailHeader.h"
+#include "net/MailRules.h"
+#include "platform/Clock.h"
+#include "platform/TcpSocket.h"
 
 #include <curl/curl.h>
 
@@ -9,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -39,9 +42,32 @@ int CollectReplies(CURL*, curl_infotype type, char* data, size_t size, void* use
     return 0;
 }
 
-bool HasLineBreak(const std::string& text)
+// libcurl talks over the connection made here, once: the connect time-out
+// is then the plain client's, and libcurl's own limits cover only what
+// follows.
+struct Handover
 {
-    return text.find_first_of("\r\n") != std::string::npos;
+    int fd;
+    bool given = false;
+};
+
+curl_socket_t GiveSocket(void* user, curlsocktype, curl_sockaddr*)
+{
+    auto* handover = static_cast<Handover*>(user);
+    if (handover->given)
+        return CURL_SOCKET_BAD;
+    handover->given = true;
+    return handover->fd;
+}
+
+int AlreadyConnected(void*, curl_socket_t, curlsocktype)
+{
+    return CURL_SOCKOPT_ALREADY_CONNECTED;
+}
+
+int KeepSocket(void*, curl_socket_t)
+{
+    return 0; // the TcpSocket closes it
 }
 
 // A server name that could not be the host part of the address libcurl is
@@ -56,75 +82,62 @@ using List = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
 } // namespace
 
-void CurlSmtpSession::SetAccount(const std::string& username, const std::string& password)
+CurlSmtpSession::Result CurlSmtpSession::Send(const MailAlertJob& mail, Tls tls, std::uint16_t port,
+                                              std::string& response, std::string& why)
 {
-    m_username = username;
-    m_password = password;
-}
-
-void CurlSmtpSession::SetSenderEmail(const std::string& address)
-{
-    m_sender = address;
-    m_message.SetSenderEmail(address);
-}
-
-bool CurlSmtpSession::AddRecipient(const std::string& address, const std::string& displayName)
-{
-    if (!m_message.AddRecipient(address, displayName))
-        return false;
-    m_recipients.push_back(CMailRecipient(address, displayName).Address());
-    return true;
-}
-
-CurlSmtpSession::Result CurlSmtpSession::Send(const std::string& server, std::uint16_t port)
-{
-    m_strResponse.clear();
-    const auto fail = [this](const std::string& why) {
-        std::fprintf(stderr, "Kestrelle: e-mail not sent: %s\n", why.c_str());
-        m_strResponse += why + "\n";
+    response.clear();
+    why.clear();
+    const auto fail = [&](const std::string& reason) {
+        std::fprintf(stderr, "Kestrelle: e-mail not sent: %s\n", reason.c_str());
+        why = reason;
         return Result::Failed;
     };
+    const std::string& server = mail.m_strServer;
     if (!IsHostName(server)) {
         std::fprintf(stderr, "Kestrelle: e-mail not sent: \"%s\" is no server name\n",
                      server.c_str());
         return Result::NoConnection;
     }
-    if (!m_sender)
-        return fail("no sender address");
-    // Header lines and commands end at a line break: one inside a value would
-    // add lines of its own (a recipient, say).
-    bool breaks = HasLineBreak(*m_sender) || HasLineBreak(m_username) || HasLineBreak(m_password);
-    for (const std::string& r : m_recipients)
-        breaks = breaks || HasLineBreak(r);
-    if (breaks)
-        return fail("a line break in the sender, a recipient or the account");
-    const std::optional<std::string> header = m_message.FormatHeader();
+    if (const auto refused = MailRules::Refusal(mail))
+        return fail(*refused);
+    const CMailRecipient recipient(mail.m_strRecipient, "");
+    MailHeader::Fields fields;
+    fields.senderName = mail.m_strSenderName;
+    fields.senderEmail = mail.m_strSenderEmail;
+    fields.to = {recipient.Text()};
+    fields.subject = mail.m_strSubject;
+    const std::optional<std::string> header = MailHeader::Compose(fields, Clock::Now());
     if (!header)
-        return fail("no recipient, or the header is too long");
+        return fail("the header is too long");
     // libcurl ends the data with ".\r\n" after a closing CR LF: the same bytes
     // as CSmtpClient's "\r\n.\r\n" after the body, so the message arrives
     // alike. It also doubles a "." that starts a line, as CSmtpClient does.
-    const std::string data = *header + m_body + "\r\n";
+    const std::string data = *header + mail.m_strBody + "\r\n";
 
+    TcpSocket socket;
+    if (socket.Connect(server, port) != TcpSocket::ConnectResult::Connected) {
+        // As with the plain client: no connection, nothing said, no message.
+        std::fprintf(stderr, "Kestrelle: e-mail not sent: %s: cannot connect to port %u\n",
+                     server.c_str(), static_cast<unsigned>(port));
+        return Result::NoConnection;
+    }
     Easy curl(FetchSettings::CurlReady() ? curl_easy_init() : nullptr, &curl_easy_cleanup);
     if (!curl)
         return fail("the mail library cannot start");
-    List rcpt(nullptr, &curl_slist_free_all);
-    for (const std::string& r : m_recipients) {
-        curl_slist* more = curl_slist_append(rcpt.get(), ("<" + r + ">").c_str());
-        if (!more)
-            return fail("out of memory");
-        (void)rcpt.release();
-        rcpt.reset(more);
-    }
+    List rcpt(curl_slist_append(nullptr, ("<" + recipient.Address() + ">").c_str()),
+              &curl_slist_free_all);
+    if (!rcpt)
+        return fail("out of memory");
 
-    const bool fromTheStart = m_tls == Tls::FromTheStart;
+    const bool fromTheStart = tls == Tls::FromTheStart;
     const std::string host = server.find(':') != std::string::npos ? "[" + server + "]" : server;
-    const std::string url = std::string(fromTheStart ? "smtps://" : "smtp://") + host + ":" +
-                            std::to_string(port != 0 ? port : (fromTheStart ? 465 : 25));
-    const std::string from = "<" + *m_sender + ">";
+    const std::string url =
+        std::string(fromTheStart ? "smtps://" : "smtp://") + host + ":" + std::to_string(port);
+    const std::string from = "<" + mail.m_strSenderEmail + ">";
     const std::string caFile = FetchSettings::CaFileForTests();
+    const long limit = static_cast<long>(MailRules::ExchangeLimit().count());
     Upload upload{data};
+    Handover handover{socket.Descriptor()};
     char error[CURL_ERROR_SIZE] = {};
     CURL* c = curl.get();
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
@@ -137,15 +150,17 @@ CurlSmtpSession::Result CurlSmtpSession::Send(const std::string& server, std::ui
     curl_easy_setopt(c, CURLOPT_PROXY, "");
     curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(std::chrono::milliseconds(kConnectTimeout).count()));
-    curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(kReplyTimeout.count()));
-    // A server that stops taking the message is given as long as for a reply.
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kReplyTimeout.count()));
-    if (!m_username.empty()) {
-        curl_easy_setopt(c, CURLOPT_USERNAME, m_username.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, m_password.c_str());
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, &GiveSocket);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, &handover);
+    curl_easy_setopt(c, CURLOPT_SOCKOPTFUNCTION, &AlreadyConnected);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, &KeepSocket);
+    // One limit for everything after the connection: TLS, greeting, EHLO,
+    // the account, the message and the server's last word.
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, limit);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limit);
+    if (!mail.m_strUsername.empty()) {
+        curl_easy_setopt(c, CURLOPT_USERNAME, mail.m_strUsername.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, mail.m_strPassword.c_str());
         curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=PLAIN;AUTH=LOGIN");
     }
     curl_easy_setopt(c, CURLOPT_MAIL_FROM, from.c_str());
@@ -159,20 +174,12 @@ CurlSmtpSession::Result CurlSmtpSession::Send(const std::string& server, std::ui
     // is called only in verbose mode, and then nothing else is printed.
     curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &CollectReplies);
-    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &m_strResponse);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &response);
 
     const CURLcode code = curl_easy_perform(c);
     if (code == CURLE_OK)
         return Result::Sent;
-    const std::string why =
-        server + ": " + (error[0] != '\0' ? std::string(error) : curl_easy_strerror(code));
-    curl_off_t connected = 0;
-    curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connected);
-    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT ||
-        (code == CURLE_OPERATION_TIMEDOUT && connected == 0 && m_strResponse.empty())) {
-        // As with the plain client: no connection, nothing said, no message.
-        std::fprintf(stderr, "Kestrelle: e-mail not sent: %s\n", why.c_str());
-        return Result::NoConnection;
-    }
-    return fail(why);
+    if (code == CURLE_OPERATION_TIMEDOUT)
+        return fail(server + ": " + MailRules::SilenceReason());
+    return fail(server + ": " + (error[0] != '\0' ? std::string(error) : curl_easy_strerror(code)));
 }

@@ -2,12 +2,15 @@
 
 #include "net/CSmtpClient.h"
 #include "net/CurlSmtpSession.h"
+#include "net/MailRules.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+using Outcome = MailDelivery::Outcome;
 
 // The client's stores are fixed arrays: the copy is bounded and terminated.
 template <std::size_t N> void CopyInto(char (&store)[N], const std::string& text)
@@ -17,64 +20,70 @@ template <std::size_t N> void CopyInto(char (&store)[N], const std::string& text
     store[n] = '\0';
 }
 
-MailDelivery::Outcome SendPlain(const MailDelivery::Mail& mail, std::uint16_t port,
-                                std::string& response)
+MailDelivery::Report SendPlain(const MailAlertJob& mail, std::uint16_t port)
 {
+    MailDelivery::Report report;
     CSmtpClient client;
-    if (!client.Connect(mail.server, port))
-        return MailDelivery::Outcome::NoConnection;
-    CopyInto(client.m_szUsername, mail.username);
-    CopyInto(client.m_szPassword, mail.password);
-    client.SetSenderName(mail.senderName);
-    client.SetSenderEmail(mail.senderEmail);
-    client.AddRecipient(mail.recipient, "");
-    client.SetSubject(mail.subject);
-    client.SetMessageBody(mail.body);
+    if (!client.Connect(mail.m_strServer, port))
+        return report;
+    CopyInto(client.m_szUsername, mail.m_strUsername);
+    CopyInto(client.m_szPassword, mail.m_strPassword);
+    client.SetSenderName(mail.m_strSenderName);
+    client.SetSenderEmail(mail.m_strSenderEmail);
+    client.AddRecipient(mail.m_strRecipient, "");
+    client.SetSubject(mail.m_strSubject);
+    client.SetMessageBody(mail.m_strBody);
     bool sent = false;
     if (client.IsConnected()) {
         sent = client.Send();
         client.Disconnect();
     }
-    response = client.m_strResponse;
-    return sent ? MailDelivery::Outcome::Sent : MailDelivery::Outcome::Failed;
+    report.outcome = sent ? Outcome::Sent : Outcome::Failed;
+    report.response = client.m_strResponse;
+    if (client.TimedOut())
+        report.why = MailRules::SilenceReason();
+    return report;
 }
 
 } // namespace
 
-MailDelivery::Outcome MailDelivery::Send(const Mail& mail, std::string& response)
+MailDelivery::Report MailDelivery::Send(const MailAlertJob& mail)
 {
-    response.clear();
-    const std::optional<std::uint16_t> port = PortToUse(mail.port);
-    if (!port)
-        return Outcome::NoConnection;
-    if (mail.security != 1 && mail.security != 2)
-        return SendPlain(mail, *port, response);
-
-    CurlSmtpSession session(mail.security == 1 ? CurlSmtpSession::Tls::StartTls
-                                               : CurlSmtpSession::Tls::FromTheStart);
-    session.SetAccount(mail.username, mail.password);
-    session.SetSenderName(mail.senderName);
-    session.SetSenderEmail(mail.senderEmail);
-    session.AddRecipient(mail.recipient, "");
-    session.SetSubject(mail.subject);
-    session.SetMessageBody(mail.body);
-    const CurlSmtpSession::Result result = session.Send(mail.server, *port);
-    response = session.m_strResponse;
-    switch (result) {
-    case CurlSmtpSession::Result::Sent:
-        return Outcome::Sent;
-    case CurlSmtpSession::Result::NoConnection:
-        return Outcome::NoConnection;
-    default:
-        return Outcome::Failed;
+    Report report;
+    if (const auto refused = MailRules::Refusal(mail)) {
+        std::fprintf(stderr, "Kestrelle: e-mail not sent: %s\n", refused->c_str());
+        report.outcome = Outcome::Failed;
+        report.why = *refused;
+        report.response = *refused + "\n";
+        return report;
     }
+    const std::optional<std::uint16_t> port = MailRules::PortToUse(mail.m_nPort, mail.m_nSecurity);
+    if (!port)
+        return report;
+    if (mail.m_nSecurity == MailRules::kSecurityNone)
+        return SendPlain(mail, *port);
+
+    const auto tls = mail.m_nSecurity == MailRules::kSecurityStartTls
+                         ? CurlSmtpSession::Tls::StartTls
+                         : CurlSmtpSession::Tls::FromTheStart;
+    switch (CurlSmtpSession::Send(mail, tls, *port, report.response, report.why)) {
+    case CurlSmtpSession::Result::Sent:
+        report.outcome = Outcome::Sent;
+        break;
+    case CurlSmtpSession::Result::NoConnection:
+        report.outcome = Outcome::NoConnection;
+        break;
+    case CurlSmtpSession::Result::Failed:
+        report.outcome = Outcome::Failed;
+        report.response += report.why + "\n";
+        break;
+    }
+    return report;
 }
 
-std::optional<std::uint16_t> MailDelivery::PortToUse(int stored)
+MailDelivery::Outcome MailDelivery::Send(const MailAlertJob& mail, std::string& response)
 {
-    if (stored >= 0 && stored <= 65535)
-        return static_cast<std::uint16_t>(stored);
-    std::fprintf(stderr, "Kestrelle: e-mail not sent: port %d is out of range (1 to 65535)\n",
-                 stored);
-    return std::nullopt;
+    Report report = Send(mail);
+    response = std::move(report.response);
+    return report.outcome;
 }

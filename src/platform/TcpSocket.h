@@ -39,6 +39,9 @@ public:
     ConnectResult Connect(const std::string& host, uint16_t port);
 
     bool IsOpen() const { return m_fd >= 0; }
+    // The descriptor, for a library that talks over a connection made here;
+    // it stays this object's to close.
+    int Descriptor() const { return m_fd; }
 
     // Hands over every byte, looping on partial sends. False on failure;
     // LastError() then tells why.

@@ -1,11 +1,13 @@
 #include "settings/COptionsDlg.h"
 
+#include "net/MailRules.h"
 #include "platform/AppPaths.h"
 #include "platform/Utf8Text.h"
 #include "settings/CRegStore.h"
 
 #include <algorithm>
 #include <cstddef>
+#include <type_traits>
 
 namespace {
 
@@ -23,9 +25,9 @@ enum class Rule
     Text,
     // The sound file's path and, from it, the sound's name (see LoadSound).
     SoundPath,
-    // Exactly "1" or "2" gives that number; anything else, missing
-    // included, gives the default.
-    Choice,
+    // The connection security: MailRules::SecurityFromText (nothing stored
+    // is None; a text other than "0", "1" and "2" is unknown).
+    Security,
 };
 
 struct Setting
@@ -38,21 +40,41 @@ struct Setting
     std::string COptionsDlg::*text;
 };
 
-// Every setting the dialog loads, in the order of the reads. Characters are
-// counted as Utf8Text counts them, like every length rule of the program. m_EnableEmail is written
-// by the dialog under the spelling m_EnableEMail; the store matches names without regard to case.
+// Every value the program keeps in the store: how each is read, its default
+// and where it lives, and so how it is written. Characters are counted as
+// Utf8Text counts them, like every length rule of the program. m_EnableEmail
+// has always been written as m_EnableEMail; the store matches names without
+// regard to case.
 const Setting kSettings[] = {
     {"m_Minutes", Rule::DecimalText, 1, 30, &COptionsDlg::m_Minutes, nullptr},
     {"m_PlaySound", Rule::Number, 0, 1, &COptionsDlg::m_PlaySound, nullptr},
     {"WavPathname", Rule::SoundPath, 0, 0, nullptr, &COptionsDlg::m_WavPathname},
-    {"m_EnableEmail", Rule::Number, 0, 0, &COptionsDlg::m_EnableEmail, nullptr},
+    {"m_EnableEMail", Rule::Number, 0, 0, &COptionsDlg::m_EnableEmail, nullptr},
     {"m_EmailServer", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailServer},
     {"m_EmailPort", Rule::DecimalText, 2, 25, &COptionsDlg::m_EmailPort, nullptr},
-    {"m_EmailSecurity", Rule::Choice, 0, 0, &COptionsDlg::m_EmailSecurity, nullptr},
+    {"m_EmailSecurity", Rule::Security, 0, 0, &COptionsDlg::m_EmailSecurity, nullptr},
     {"m_EmailAddress", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailAddress},
     {"m_EmailUsername", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailUsername},
     {"m_EmailPassword", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailPassword},
+    {"bMinimized", Rule::Number, 0, -1, &COptionsDlg::m_bMinimized, nullptr},
+    {"bHideMinimizeBalloon", Rule::Number, 0, -1, &COptionsDlg::m_bHideMinimizeBalloon, nullptr},
+    {"iShowBalloonTimes", Rule::DecimalText, 1, COptionsDlg::kNotStored,
+     &COptionsDlg::m_iShowBalloonTimes, nullptr},
 };
+
+template <class Field> const Setting* SettingOf(Field COptionsDlg::*field)
+{
+    for (const Setting& s : kSettings) {
+        if constexpr (std::is_same_v<Field, int>) {
+            if (s.number == field)
+                return &s;
+        } else {
+            if (s.text == field)
+                return &s;
+        }
+    }
+    return nullptr;
+}
 
 // The separators a path may use on this platform.
 #ifdef _WIN32
@@ -61,9 +83,9 @@ constexpr const char* kPathSeparators = "\\/";
 constexpr const char* kPathSeparators = "/";
 #endif
 
-void Write(const char* name, const std::string& text)
+bool Write(const char* name, const std::string& text)
 {
-    CRegStore::WriteString(CRegStore::kProductKey, name, text);
+    return CRegStore::WriteString(CRegStore::kProductKey, name, text);
 }
 
 // The framework's integer exchange: blanks around an optional sign and
@@ -88,12 +110,6 @@ std::optional<std::string> CheckNumber(const std::string& text, int low, int hig
                std::to_string(high) + ".";
     value = static_cast<int>(number);
     return std::nullopt;
-}
-
-std::string ReadText(const char* name)
-{
-    return CRegStore::ReadString(RegRoot::CurrentUser, CRegStore::kSoftware, CRegStore::kProductKey,
-                                 name);
 }
 
 // The sound's name is what follows the path's last separator. A path without
@@ -127,37 +143,49 @@ void COptionsDlg::LoadSettings()
     }
     m_SoundName.clear();
 
+    const CRegStore::Values stored = CRegStore::ReadAll(CRegStore::kProductKey);
     for (const Setting& s : kSettings) {
+        std::string text = CRegStore::ValueIn(stored, s.name);
         switch (s.rule) {
-        case Rule::DecimalText: {
-            const std::string text = ReadText(s.name);
+        case Rule::DecimalText:
             if (Utf8Text::CharacterCount(text) >= s.minChars)
                 this->*s.number = CRegStore::DecimalValue(text);
             break;
-        }
-        case Rule::Number: {
-            const int value = CRegStore::ReadInt(CRegStore::kProductKey, s.name);
-            if (value != -1)
-                this->*s.number = value;
+        case Rule::Number:
+            // As CRegStore::ReadInt reads it: -1 is "not stored".
+            if (!text.empty() && CRegStore::DecimalValue(text) != -1)
+                this->*s.number = CRegStore::DecimalValue(text);
             break;
-        }
-        case Rule::Text: {
-            std::string text = ReadText(s.name);
+        case Rule::Text:
             if (Utf8Text::CharacterCount(text) >= s.minChars)
                 this->*s.text = std::move(text);
             break;
-        }
         case Rule::SoundPath:
-            LoadSound(*this, ReadText(s.name));
+            LoadSound(*this, text);
             break;
-        case Rule::Choice: {
-            const std::string text = ReadText(s.name);
-            if (text == "1" || text == "2")
-                this->*s.number = text[0] - '0';
+        case Rule::Security:
+            this->*s.number = MailRules::SecurityFromText(text);
             break;
-        }
         }
     }
+}
+
+bool COptionsDlg::Store(int COptionsDlg::*field) const
+{
+    const Setting* s = SettingOf(field);
+    return s && Write(s->name, std::to_string(this->*field));
+}
+
+bool COptionsDlg::Store(std::string COptionsDlg::*field) const
+{
+    const Setting* s = SettingOf(field);
+    return s && Write(s->name, this->*field);
+}
+
+bool COptionsDlg::StoreValue(int COptionsDlg::*field, int value)
+{
+    const Setting* s = SettingOf(field);
+    return s && Write(s->name, std::to_string(value));
 }
 
 COptionsDlg::Controls COptionsDlg::Values() const
@@ -206,7 +234,7 @@ std::optional<COptionsDlg::Notice> COptionsDlg::OnPlaySoundClicked(const Control
 {
     auto refused = TakeValues(controls);
     if (!refused)
-        WritePlaySound();
+        Store(&COptionsDlg::m_PlaySound);
     return refused;
 }
 
@@ -214,7 +242,7 @@ std::optional<COptionsDlg::Notice> COptionsDlg::OnEnableEmailClicked(const Contr
 {
     auto refused = TakeValues(controls);
     if (!refused)
-        WriteEnableEmail();
+        Store(&COptionsDlg::m_EnableEmail);
     return refused;
 }
 
@@ -222,7 +250,7 @@ void COptionsDlg::OnSoundChosen(const std::string& path)
 {
     m_WavPathname = path;
     m_SoundName = path.substr(path.find_last_of(kPathSeparators) + 1);
-    WriteWavPathname();
+    Store(&COptionsDlg::m_WavPathname);
 }
 
 std::optional<COptionsDlg::Notice> COptionsDlg::OnOk(const Controls& controls)
@@ -238,13 +266,6 @@ std::optional<COptionsDlg::Notice> COptionsDlg::OnOk(const Controls& controls)
     return std::nullopt;
 }
 
-std::optional<COptionsDlg::Notice> COptionsDlg::OnTestEmail(const Controls& controls)
-{
-    if (auto refused = TestEmailChecks(controls))
-        return refused;
-    return SendTestEmail(TestEmailMessage());
-}
-
 std::optional<COptionsDlg::Notice> COptionsDlg::TestEmailChecks(const Controls& controls)
 {
     if (auto refused = TakeValues(controls))
@@ -257,65 +278,41 @@ std::optional<COptionsDlg::Notice> COptionsDlg::TestEmailChecks(const Controls& 
     return std::nullopt;
 }
 
-MailDelivery::Mail COptionsDlg::TestEmailMessage() const
+std::optional<COptionsDlg::Notice> COptionsDlg::TestEmailNotice(const MailDelivery::Report& report,
+                                                                const std::string& recipient)
 {
-    MailDelivery::Mail mail;
-    mail.server = m_EmailServer;
-    mail.port = m_EmailPort;
-    mail.security = m_EmailSecurity;
-    mail.username = m_EmailUsername;
-    mail.password = m_EmailPassword;
-    mail.senderName = "Kestrelle";
-    mail.senderEmail = m_EmailAddress;
-    mail.recipient = m_EmailAddress;
-    mail.subject = "Test message from Kestrelle";
-    mail.body = "\r\nThis is a test message sent from Kestrelle to verify your email settings. If "
-                "you receive this message, then your settings appear to be correct.\r\n";
-    return mail;
-}
-
-std::optional<COptionsDlg::Notice> COptionsDlg::SendTestEmail(const MailDelivery::Mail& mail)
-{
-    std::string response;
-    switch (MailDelivery::Send(mail, response)) {
+    switch (report.outcome) {
     case MailDelivery::Outcome::NoConnection:
         return std::nullopt;
     case MailDelivery::Outcome::Sent:
-        return Notice{"A test email has been successfully sent to " + mail.recipient,
+        return Notice{"A test email has been successfully sent to " + recipient,
                       Notice::Icon::Information, 0};
     default:
-        return Notice{"There was a problem sending an email to " + mail.recipient +
+        return Notice{"There was a problem sending an email to " + recipient +
                           "\n\nPlease check your email settings. Try leaving SMTP Username and "
                           "SMTP Password empty. The full response from your SMTP server is "
                           "listed below:\n\n" +
-                          response,
+                          report.response,
                       Notice::Icon::Stop, 0};
     }
 }
 
-void COptionsDlg::WritePlaySound() const
+std::optional<COptionsDlg::Notice> COptionsDlg::UnknownSecurityNotice() const
 {
-    Write("m_PlaySound", m_PlaySound ? "1" : "0");
-}
-
-void COptionsDlg::WriteEnableEmail() const
-{
-    // The dialog has always written this spelling; names match in any case.
-    Write("m_EnableEMail", m_EnableEmail ? "1" : "0");
-}
-
-void COptionsDlg::WriteWavPathname() const
-{
-    Write("WavPathname", m_WavPathname);
+    if (m_EmailSecurity != MailRules::kSecurityUnknown)
+        return std::nullopt;
+    return Notice{"The stored connection security is not one Kestrelle knows, so no email is sent "
+                  "with it. Please choose None, STARTTLS or SSL/TLS and press OK.",
+                  Notice::Icon::Exclamation, kSecurityCombo};
 }
 
 void COptionsDlg::SaveOnOk() const
 {
-    Write("m_Minutes", std::to_string(m_Minutes));
-    Write("m_EmailServer", m_EmailServer);
-    Write("m_EmailPort", std::to_string(m_EmailPort));
-    Write("m_EmailSecurity", std::to_string(m_EmailSecurity));
-    Write("m_EmailAddress", m_EmailAddress);
-    Write("m_EmailUsername", m_EmailUsername);
-    Write("m_EmailPassword", m_EmailPassword);
+    Store(&COptionsDlg::m_Minutes);
+    Store(&COptionsDlg::m_EmailServer);
+    Store(&COptionsDlg::m_EmailPort);
+    Store(&COptionsDlg::m_EmailSecurity);
+    Store(&COptionsDlg::m_EmailAddress);
+    Store(&COptionsDlg::m_EmailUsername);
+    Store(&COptionsDlg::m_EmailPassword);
 }

@@ -2,6 +2,7 @@
 
 #include "net/MailDelivery.h"
 
+#include <climits>
 #include <optional>
 #include <string>
 
@@ -10,8 +11,10 @@
 // on any thread just to read the settings as they are stored at that moment.
 //
 // This class is the half the core needs and can test without a display: the
-// fields and their loading, the exchange between the controls' values and
-// the fields with its checks, and every handler's rule and write. The window
+// fields, read and written through one table of every value the program
+// stores (the window's own included), the exchange between the controls'
+// values and the fields with its checks, and every handler's rule and
+// write. The test message itself is the mail code's (MailAlert). The window
 // is a separate class of the desktop library, COptionsWindow (src/ui), that
 // edits one COptionsDlg and is shown with COptionsWindow::Run: it builds the
 // controls, hands their values over as Controls, shows the Notice it gets
@@ -25,16 +28,26 @@ public:
     COptionsDlg();
 
     // Sets every field to its default, then reads the stored values over
-    // them, each by its own rule. Stored values that the check timer cannot
-    // take as they are (an m_Minutes below 1, say) are loaded as they are:
-    // bounding them is the timer's business. Writes nothing.
+    // them, each by its own rule, from one reading of the store. Stored
+    // values that the check timer cannot take as they are (an m_Minutes
+    // below 1, say) are loaded as they are: bounding them is the timer's
+    // business. Writes nothing.
     void LoadSettings();
+
+    // Writes one field to the store, under its value name and in the form
+    // its rule reads back. False, said on standard error, when it could not
+    // be stored.
+    bool Store(int COptionsDlg::*field) const;
+    bool Store(std::string COptionsDlg::*field) const;
+    // Stores `value` for one number field without loading the others.
+    static bool StoreValue(int COptionsDlg::*field, int value);
 
     // The control ids the window's controls keep as their names.
     static constexpr int kMinutesEdit = 1037;
     static constexpr int kServerEdit = 1042;
     static constexpr int kAddressEdit = 1043;
     static constexpr int kPortEdit = 1047;
+    static constexpr int kSecurityCombo = 1048;
 
     // What the controls hold, as the window reads them.
     struct Controls
@@ -95,21 +108,17 @@ public:
     std::optional<Notice> OnOk(const Controls& controls);
 
     // Test Email: takes the values and checks the server and the sender
-    // address (TestEmailChecks), then sends the test message to the sender
-    // address with the fields as they stand, by the chosen connection
-    // security, and says how it went (SendTestEmail). Writes nothing. No
-    // Notice at all when the server cannot be reached. Blocks for the
-    // conversation; a window that would rather not wait on its own thread
-    // runs the checks there and SendTestEmail(TestEmailMessage()) elsewhere.
-    std::optional<Notice> OnTestEmail(const Controls& controls);
+    // address. None means the message (MailAlert::TestMessage) may go.
+    // Writes nothing.
     std::optional<Notice> TestEmailChecks(const Controls& controls);
-    MailDelivery::Mail TestEmailMessage() const;
-    static std::optional<Notice> SendTestEmail(const MailDelivery::Mail& mail);
+    // What the dialog says after the test message: nothing when the server
+    // could not be reached.
+    static std::optional<Notice> TestEmailNotice(const MailDelivery::Report& report,
+                                                 const std::string& recipient);
+    // When the stored connection security is none the dialog knows, what it
+    // says on opening (the drop-down shows None); else none.
+    std::optional<Notice> UnknownSecurityNotice() const;
 
-    // The writes made at once.
-    void WritePlaySound() const;
-    void WriteEnableEmail() const;
-    void WriteWavPathname() const;
     // OK's writes, in this order: m_Minutes, m_EmailServer, m_EmailPort,
     // m_EmailSecurity, m_EmailAddress, m_EmailUsername, m_EmailPassword.
     void SaveOnOk() const;
@@ -121,12 +130,20 @@ public:
     int m_EnableEmail{};
     std::string m_EmailServer;
     int m_EmailPort{};
-    // 0 plain SMTP (the default, also for anything but 1 and 2), 1 STARTTLS,
-    // 2 TLS from the first byte.
+    // 0 plain SMTP (the default), 1 STARTTLS, 2 TLS from the first byte;
+    // MailRules::kSecurityUnknown for a stored text other than those.
     int m_EmailSecurity{};
     std::string m_EmailAddress;
     std::string m_EmailUsername;
     std::string m_EmailPassword;
+
+    // The window's own values, kept with the rest; the two flags are -1
+    // when not stored (or stored empty).
+    int m_bMinimized{};           // 1: the window starts hidden in the tray
+    int m_bHideMinimizeBalloon{}; // 1: the user wants no hide balloon
+    // How many hide balloons were shown; kNotStored when none is stored.
+    static constexpr int kNotStored = INT_MIN;
+    int m_iShowBalloonTimes{};
 
     // The sound used when WavPathname names no file; it is one of the
     // program's own files (AppPaths::ProgramDataFile).

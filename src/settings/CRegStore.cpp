@@ -292,25 +292,34 @@ std::string CRegStore::ReadString(RegRoot root, const std::string& base, const s
 {
     if (root != RegRoot::CurrentUser || Folded(base) != Folded(kSoftware))
         return {};
+    return ValueIn(ReadAll(key), name);
+}
+
+CRegStore::Values CRegStore::ReadAll(const std::string& key)
+{
     std::string content, why;
     const bool read = ReadRegular(FilePath(), content, why, false);
     {
-        // A load reads many values in a row: one line per trouble, not one
-        // per value.
+        // Readers come one after another: one line per trouble, not one per
+        // reading.
         std::lock_guard lock(g_mutex);
         if (!read && why != g_lastReadComplaint)
             std::fprintf(stderr, "Kestrelle: settings not read, defaults used: %s\n", why.c_str());
         g_lastReadComplaint = why;
     }
-    std::optional<std::string> text;
-    const std::string folded = Folded(name);
-    ScanGroup(SplitLines(content), key, [&](std::size_t, const std::string& n, std::string v) {
-        if (n == folded)
-            text = std::move(v);
-    });
-    if (!text || text->size() + 1 >= kReadBufferBytes || *text == "-")
-        return {};
-    return *text;
+    Values values;
+    ScanGroup(SplitLines(content), key,
+              [&](std::size_t, const std::string& n, std::string v) { values[n] = std::move(v); });
+    for (auto& [name, text] : values)
+        if (text.size() + 1 >= kReadBufferBytes || text == "-")
+            text.clear();
+    return values;
+}
+
+std::string CRegStore::ValueIn(const Values& values, const std::string& name)
+{
+    const auto found = values.find(Folded(name));
+    return found == values.end() ? std::string() : found->second;
 }
 
 int CRegStore::ReadInt(const std::string& key, const std::string& name)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 // The per-user store of the program's settings: named text values under a
@@ -55,6 +56,13 @@ public:
     // base is held.
     static std::string ReadString(RegRoot root, const std::string& base, const std::string& key,
                                   const std::string& name);
+
+    // Every value under Software\<key>, from one reading of the file: what
+    // ReadString gives, for each name the file holds (in lower case).
+    using Values = std::map<std::string, std::string>;
+    static Values ReadAll(const std::string& key);
+    // The text of `name` among `values`; empty when it is missing.
+    static std::string ValueIn(const Values& values, const std::string& name);
 
     // ReadString(CurrentUser, "Software", key, name) as a number: -1 when the
     // text is empty, otherwise DecimalValue of it.

@@ -1,17 +1,21 @@
 #include "ui/COptionsWindow.h"
 
+#include "monitor/MailAlert.h"
 #include "platform/AppPaths.h"
 #include "platform/UserMessage.h"
 #include "settings/COptionsDlg.h"
+#include "ui/UiThread.h"
 #include "ui_OptionsDlg.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QIcon>
+#include <QPointer>
 #include <QRegularExpressionValidator>
 #include <QSoundEffect>
 #include <QUrl>
 
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -41,11 +45,10 @@ std::string SoundFolder()
 } // namespace
 
 COptionsWindow::COptionsWindow(COptionsDlg& settings, QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_ui(std::make_unique<Ui::OptionsDlg>()),
-      m_relay(std::make_shared<Relay>())
+    : QDialog(parent), m_settings(settings), m_ui(std::make_unique<Ui::OptionsDlg>())
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     m_ui->setupUi(this);
-    m_relay->window = this;
     m_ui->icon172->setPixmap(QIcon(":/icons/sound.svg").pixmap(32, 32));
     // Digits only, as the number edits have always been.
     for (QLineEdit* edit : {m_ui->minutesEdit, m_ui->portEdit})
@@ -60,15 +63,11 @@ COptionsWindow::COptionsWindow(COptionsDlg& settings, QWidget* parent)
     connect(m_ui->okButton, &QPushButton::clicked, this, &COptionsWindow::OnOK);
 }
 
-COptionsWindow::~COptionsWindow()
-{
-    // A test e-mail still under way finds no window to report to.
-    std::lock_guard lock(m_relay->mutex);
-    m_relay->window = nullptr;
-}
+COptionsWindow::~COptionsWindow() = default;
 
 int COptionsWindow::Run(COptionsDlg& settings, QWidget* parent)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     COptionsWindow window(settings, parent);
     window.OnInitDialog();
     return window.exec();
@@ -76,13 +75,19 @@ int COptionsWindow::Run(COptionsDlg& settings, QWidget* parent)
 
 void COptionsWindow::OnInitDialog()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
+    // Asked before the handlers take the drop-down's None into the field.
+    const std::optional<COptionsDlg::Notice> unknown = m_settings.UnknownSecurityNotice();
     PutFields();
     OnPlaySound();
     OnEnableEmail();
+    if (unknown)
+        RunOnUi(this, [this, unknown] { Show(unknown); }); // once the window is up
 }
 
 void COptionsWindow::PutFields()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     const COptionsDlg::Controls c = m_settings.Values();
     m_ui->minutesEdit->setText(QString::fromStdString(c.minutes));
     m_ui->soundNameLabel->setText(QString::fromStdString(m_settings.m_SoundName));
@@ -120,6 +125,10 @@ bool COptionsWindow::Show(const std::optional<COptionsDlg::Notice>& notice)
                       notice->icon == Icon::Exclamation   ? UserMessage::Icon::Exclamation
                       : notice->icon == Icon::Information ? UserMessage::Icon::Information
                                                           : UserMessage::Icon::Stop);
+    if (notice->focus == COptionsDlg::kSecurityCombo) {
+        m_ui->securityCombo->setFocus();
+        return true;
+    }
     QLineEdit* focus = notice->focus == COptionsDlg::kMinutesEdit   ? m_ui->minutesEdit
                        : notice->focus == COptionsDlg::kPortEdit    ? m_ui->portEdit
                        : notice->focus == COptionsDlg::kServerEdit  ? m_ui->serverEdit
@@ -150,30 +159,45 @@ void COptionsWindow::EnableEmailControls()
     m_ui->securityCombo->setEnabled(on);
 }
 
+void COptionsWindow::Unclick(QCheckBox* box, int& field, int stored)
+{
+    field = stored;
+    box->setChecked(stored != 0);
+}
+
 void COptionsWindow::OnPlaySound()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
+    const int stored = m_settings.m_PlaySound;
     if (m_bTesting) {
-        m_ui->playSoundCheck->setChecked(m_settings.m_PlaySound != 0); // the click does nothing
+        Unclick(m_ui->playSoundCheck, m_settings.m_PlaySound, stored); // the click does nothing
         return;
     }
-    if (Show(m_settings.OnPlaySoundClicked(Controls())))
+    if (Show(m_settings.OnPlaySoundClicked(Controls()))) {
+        Unclick(m_ui->playSoundCheck, m_settings.m_PlaySound, stored);
         return;
+    }
     EnableSoundControls();
 }
 
 void COptionsWindow::OnEnableEmail()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
+    const int stored = m_settings.m_EnableEmail;
     if (m_bTesting) {
-        m_ui->enableEmailCheck->setChecked(m_settings.m_EnableEmail != 0);
+        Unclick(m_ui->enableEmailCheck, m_settings.m_EnableEmail, stored);
         return;
     }
-    if (Show(m_settings.OnEnableEmailClicked(Controls())))
+    if (Show(m_settings.OnEnableEmailClicked(Controls()))) {
+        Unclick(m_ui->enableEmailCheck, m_settings.m_EnableEmail, stored);
         return;
+    }
     EnableEmailControls();
 }
 
 void COptionsWindow::OnBrowse()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     if (m_bTesting || m_settings.m_PlaySound == 0)
         return;
     FileChooser chooser;
@@ -187,11 +211,13 @@ void COptionsWindow::OnBrowse()
     if (!chosen)
         return;
     m_settings.OnSoundChosen(*chosen);
-    PutFields();
+    // Only the sound changed: what is typed in the other fields stays.
+    m_ui->soundNameLabel->setText(QString::fromStdString(m_settings.m_SoundName));
 }
 
 void COptionsWindow::OnPreview()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     if (m_bTesting || m_settings.m_PlaySound == 0)
         return;
     // One effect at a time: a second Preview starts the sound afresh.
@@ -206,35 +232,38 @@ void COptionsWindow::OnPreview()
 
 void COptionsWindow::OnTestEmail()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     if (m_bTesting || Show(m_settings.TestEmailChecks(Controls())))
         return;
-    MailDelivery::Mail mail = m_settings.TestEmailMessage();
+    MailAlertJob mail = MailAlert::TestMessage(m_settings);
     TestMailSender sender;
     {
         std::lock_guard lock(g_seamMutex);
         sender = g_testMailSender;
     }
     if (!sender)
-        sender = &COptionsDlg::SendTestEmail;
+        sender = [](const MailAlertJob& m) { return MailDelivery::Send(m); };
 
     SetTesting(true);
-    // Off this thread: connecting may take 30 s and each reply 60 s, and the
-    // window must stay painted meanwhile.
-    std::thread([relay = m_relay, sender = std::move(sender), mail = std::move(mail)] {
-        const std::optional<COptionsDlg::Notice> outcome = sender(mail);
-        std::lock_guard lock(relay->mutex);
-        if (relay->window)
-            QMetaObject::invokeMethod(
-                relay->window,
-                [window = relay->window, outcome] { window->ShowTestResult(outcome); },
-                Qt::QueuedConnection);
+    // Off this thread, so the window stays painted while the server takes
+    // its time (bounded by the mail deadline). The outcome comes back to the
+    // UI thread, and to the window only if it is still there.
+    std::thread([window = QPointer<COptionsWindow>(this), sender = std::move(sender),
+                 mail = std::move(mail)] {
+        MailDelivery::Report report = sender(mail);
+        RunOnUi([window, report = std::move(report), recipient = mail.m_strRecipient] {
+            if (window)
+                window->ShowTestResult(report, recipient);
+        });
     }).detach();
 }
 
-void COptionsWindow::ShowTestResult(const std::optional<COptionsDlg::Notice>& outcome)
+void COptionsWindow::ShowTestResult(const MailDelivery::Report& report,
+                                    const std::string& recipient)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     SetTesting(false);
-    Show(outcome); // nothing when the server could not be reached
+    Show(COptionsDlg::TestEmailNotice(report, recipient)); // nothing when unreachable
     Q_EMIT TestEmailFinished();
 }
 
@@ -250,6 +279,7 @@ void COptionsWindow::SetTesting(bool testing)
 
 void COptionsWindow::OnOK()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     if (m_bTesting || Show(m_settings.OnOk(Controls())))
         return;
     accept();

@@ -6,13 +6,13 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 namespace Ui {
 class OptionsDlg;
 }
+class QCheckBox;
 class QLineEdit;
 class QSoundEffect;
 
@@ -21,7 +21,8 @@ class QSoundEffect;
 // values that take effect at once and, on OK, the rest. The settings object
 // outlives the window; the window exists only while it is shown. Escape
 // and the close box cancel it, also while a test e-mail is under way (whose
-// outcome is then not shown): a silent server may take minutes.
+// outcome is then not shown). Everything here runs on the UI thread; only
+// the test e-mail's conversation runs on a thread of its own.
 class COptionsWindow : public QDialog
 {
     Q_OBJECT
@@ -64,8 +65,7 @@ public:
 
     // What sends the test e-mail (on a thread of its own) and says how it
     // went; replaceable so a test can hold it.
-    using TestMailSender =
-        std::function<std::optional<COptionsDlg::Notice>(const MailDelivery::Mail&)>;
+    using TestMailSender = std::function<MailDelivery::Report(const MailAlertJob&)>;
     static void SetTestMailSenderForTests(TestMailSender sender);
 
 Q_SIGNALS:
@@ -77,7 +77,10 @@ private:
     // control; true when there was one.
     bool Show(const std::optional<COptionsDlg::Notice>& notice);
     void SetTesting(bool testing);
-    void ShowTestResult(const std::optional<COptionsDlg::Notice>& outcome);
+    void ShowTestResult(const MailDelivery::Report& report, const std::string& recipient);
+    // A click on a check box that the values refused: the box and its field
+    // show what is stored again.
+    void Unclick(QCheckBox* box, int& field, int stored);
     void EnableSoundControls();
     void EnableEmailControls();
 
@@ -85,12 +88,4 @@ private:
     std::unique_ptr<Ui::OptionsDlg> m_ui;
     std::unique_ptr<QSoundEffect> m_sound;
     bool m_bTesting = false;
-
-    // Shared with a test e-mail's thread, which may end after the window.
-    struct Relay
-    {
-        std::mutex mutex;
-        COptionsWindow* window = nullptr;
-    };
-    std::shared_ptr<Relay> m_relay;
 };

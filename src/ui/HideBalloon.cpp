@@ -1,26 +1,23 @@
 #include "ui/HideBalloon.h"
 
-#include "settings/CRegStore.h"
+#include "settings/COptionsDlg.h"
 #include "ui/CSystemTray.h"
-
-#include <string>
 
 bool HideBalloon::ShowIfDue(CSystemTray& tray)
 {
-    const int hide = CRegStore::ReadInt(CRegStore::kProductKey, "bHideMinimizeBalloon");
+    COptionsDlg stored;
+    const int hide = stored.m_bHideMinimizeBalloon;
     if (hide == 1)
         return false;
-    const std::string times = CRegStore::ReadString(RegRoot::CurrentUser, CRegStore::kSoftware,
-                                                    CRegStore::kProductKey, "iShowBalloonTimes");
     // With no count stored the count starts from the flag just read: -1
     // when that is missing too, so the first hide stores 0.
     int count = hide;
-    if (!times.empty()) {
-        count = CRegStore::DecimalValue(times);
+    if (stored.m_iShowBalloonTimes != COptionsDlg::kNotStored) {
+        count = stored.m_iShowBalloonTimes;
         if (count > kLastShownCount)
             return false;
     }
-    CRegStore::WriteString(CRegStore::kProductKey, "iShowBalloonTimes", std::to_string(count + 1));
+    COptionsDlg::StoreValue(&COptionsDlg::m_iShowBalloonTimes, count + 1);
     tray.ShowBalloonTip(kText, kTitle, kTimeoutMs);
     return true;
 }

@@ -3,6 +3,7 @@
 #include "monitor/CheckPass.h"
 #include "monitor/MailAlertThread.h"
 #include "monitor/SiteList.h"
+#include "net/MailRules.h"
 #include "platform/Clock.h"
 #include "settings/CRegStore.h"
 #include "support/ScriptedHttpServer.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -193,14 +195,33 @@ TEST_F(MailAlertTest, StoredPortZeroReachesTheDefaultPort)
     ScriptedSmtpServer server(ScriptedSmtpServer::Accepting());
     StoreAccount();
     Store({{"m_EmailServer", "127.0.0.1"}, {"m_EmailPort", "00"}, {"m_EmailUsername", ""}});
-    MailAlertThread::SetDefaultPortForTests(server.Port());
+    MailRules::SetStandardPortsForTests(server.Port(), 0);
     MailAlert([](std::unique_ptr<MailAlertJob> job) {
         EXPECT_EQ(job->m_nPort, 0);
         MailAlertThread::Run(std::move(job));
     }).RaiseAlerts(Alert("http://shop.test/", ""));
-    MailAlertThread::SetDefaultPortForTests(0);
+    MailRules::SetStandardPortsForTests(0, 0);
     ASSERT_TRUE(server.WaitForEndedSessions(1));
     EXPECT_NE(server.Received().find("RCPT TO: <me@home.test>\r\n"), std::string::npos);
+}
+
+TEST_F(MailAlertTest, AnUnknownStoredSecurityIsRefusedWithOneLine)
+{
+    ScriptedSmtpServer server(ScriptedSmtpServer::Accepting());
+    for (const char* stored : {"02", "3", "1 ;tls"}) {
+        StoreAccount();
+        Store({{"m_EmailServer", "127.0.0.1"},
+               {"m_EmailPort", std::to_string(server.Port())},
+               {"m_EmailSecurity", stored}});
+        testing::internal::CaptureStderr();
+        MailAlert([](std::unique_ptr<MailAlertJob> job) {
+            MailAlertThread::Run(std::move(job));
+        }).RaiseAlerts(Alert("http://shop.test/", ""));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << stored << ": " << said;
+        EXPECT_NE(said.find("connection security"), std::string::npos) << said;
+    }
+    EXPECT_EQ(server.Connections(), 0u);
 }
 
 TEST_F(MailAlertTest, NoSenderAddressMeansNoMailAtAll)

@@ -1,10 +1,13 @@
 #include "monitor/MailAlertThread.h"
 
 #include "net/CSmtpClient.h"
+#include "net/MailRules.h"
 #include "support/ScriptedSmtpServer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -73,12 +76,12 @@ TEST(MailAlertThread, HandsTheStoredAccountToTheClient)
 
 TEST(MailAlertThread, PortZeroOrLessMeansTheDefaultPort)
 {
-    EXPECT_EQ(MailAlertThread::kDefaultPort, 25);
+    EXPECT_EQ(MailRules::StandardPort(MailRules::kSecurityNone), 25);
     for (int stored : {0, -1, -587}) {
         Server server(Server::Accepting());
-        MailAlertThread::SetDefaultPortForTests(server.Port());
+        MailRules::SetStandardPortsForTests(server.Port(), 0);
         MailAlertThread::Run(Job(stored));
-        MailAlertThread::SetDefaultPortForTests(0);
+        MailRules::SetStandardPortsForTests(0, 0);
         ASSERT_TRUE(server.WaitForEndedSessions(1)) << "port " << stored;
         EXPECT_NE(server.Received().find("QUIT\r\n"), std::string::npos) << "port " << stored;
     }
@@ -120,6 +123,45 @@ TEST(MailAlertThread, StartReturnsAtOnceAndTheWaitIsBounded)
     server.reset(); // hangs up: the client gives up and the thread ends
     EXPECT_TRUE(MailAlertThread::WaitForRunning(std::chrono::seconds(30)));
     EXPECT_EQ(MailAlertThread::RunningCount(), 0);
+}
+
+size_t Threads()
+{
+    const auto tasks = std::filesystem::directory_iterator("/proc/self/task");
+    return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+size_t Lines(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+TEST(MailAlertThread, AMassOutageSendsAFewAtATimeAndTheWaitGivesUpTheRest)
+{
+    using namespace std::chrono_literals;
+    ASSERT_TRUE(MailAlertThread::WaitForRunning(10s));
+    MailRules::SetExchangeLimitForTests(1s);
+    Server silent({}); // takes each connection and never answers
+    const size_t before = Threads();
+    size_t peak = before;
+    for (int site = 0; site < 6; ++site) {
+        ASSERT_TRUE(MailAlertThread::Start(Job(silent.Port())));
+        peak = std::max(peak, Threads());
+    }
+    EXPECT_LE(peak - before, static_cast<size_t>(MailAlertThread::kSenders));
+    EXPECT_EQ(MailAlertThread::RunningCount(), 6);
+
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(MailAlertThread::WaitForRunning(100ms));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Lines(said, "still under way"), static_cast<size_t>(MailAlertThread::kSenders))
+        << said;
+    EXPECT_EQ(Lines(said, "given up unsent"), 6u - MailAlertThread::kSenders) << said;
+    EXPECT_TRUE(MailAlertThread::WaitForRunning(10s));
+    MailRules::SetExchangeLimitForTests(0ms);
 }
 
 } // namespace

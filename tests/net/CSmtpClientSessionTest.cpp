@@ -1,5 +1,6 @@
 #include "AlertMessage.h"
 #include "net/CSmtpClient.h"
+#include "net/MailRules.h"
 #include "platform/Clock.h"
 #include "platform/TcpSocket.h"
 #include "support/ScriptedSmtpServer.h"
@@ -377,6 +378,9 @@ TEST_F(SmtpClientSession, LineBreaksInSettingsValuesAreRefusedBeforeAnythingIsSe
          "A recipient holds a line break: not sent\r\n"},
         {"user name", "watch@kestrelle.test", "ops@example.test", "alerts\r\nMAIL FROM: <x>",
          "The user name holds a line break: not sent\r\n"},
+        // A lone CR is enough for many readers to start a header line.
+        {"subject", "watch@kestrelle.test", "ops@example.test", "",
+         "The subject holds a line break: not sent\r\nFailed to format message header\r\n"},
     };
     for (const auto& c : cases) {
         S server(S::Accepting());
@@ -384,6 +388,7 @@ TEST_F(SmtpClientSession, LineBreaksInSettingsValuesAreRefusedBeforeAnythingIsSe
         ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
         mail.SetSenderEmail(c.sender);
         mail.AddRecipient(c.recipient, "");
+        mail.SetSubject(std::string(c.what) == "subject" ? "shop.test\r may be down" : "s");
         std::snprintf(mail.m_szUsername, sizeof mail.m_szUsername, "%s", c.user.c_str());
         testing::internal::CaptureStderr();
         EXPECT_FALSE(mail.Send()) << c.what;
@@ -459,6 +464,43 @@ TEST_F(SmtpClientSession, SilenceEndsWithTheReceiveTimeOut)
         EXPECT_FALSE(mail.Send());
         EXPECT_TRUE(mail.Disconnect());
     }
+}
+
+TEST_F(SmtpClientSession, OnlyAWholeFinalReplyCountsAsSent)
+{
+    // "25" and a closed connection is no "250": the message may be lost.
+    S::Script script = S::Accepting();
+    script[script.size() - 2] = S::OnData("25");
+    script[script.size() - 1] = S::Hangup();
+    S server(script);
+    CSmtpClient mail;
+    ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
+    Fill(mail);
+    EXPECT_FALSE(mail.Send());
+}
+
+TEST_F(SmtpClientSession, OneDeadlineForTheWholeConversation)
+{
+    // Each receive alone would wait 300 ms; the conversation may take 200.
+    MailRules::SetExchangeLimitForTests(200ms);
+    S server({S::OnLine(kGreeting), S::Pause(150), S::OnLine("250 OK\r\n"), S::Pause(150),
+              S::OnLine("250 OK\r\n")});
+    CSmtpClient mail;
+    ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
+    Fill(mail);
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(mail.Send());
+    EXPECT_TRUE(mail.Disconnect());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "the server did not answer within 200 ms\r\n");
+    EXPECT_TRUE(mail.TimedOut());
+    const std::string said = "the server did not answer within 200 ms\n";
+    ASSERT_GE(mail.m_strResponse.size(), said.size());
+    EXPECT_EQ(mail.m_strResponse.substr(mail.m_strResponse.size() - said.size()), said);
+    MailRules::SetExchangeLimitForTests(0ms);
+    EXPECT_EQ(MailRules::SilenceReason(), "the server did not answer within 60 s");
 }
 
 TEST_F(SmtpClientSession, ClosedConnectionFailsTheSending)

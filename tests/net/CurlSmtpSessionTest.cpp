@@ -2,9 +2,13 @@
 #include "monitor/MailAlertThread.h"
 #include "net/FetchSettings.h"
 #include "net/MailDelivery.h"
+#include "net/MailRules.h"
 #include "platform/Clock.h"
+#include "platform/TcpSocket.h"
+#include "settings/COptionsDlg.h"
 #include "settings/CRegStore.h"
 #include "support/AiosmtpdServer.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/TempDir.h"
 #include "support/TlsFront.h"
 #include "support/TlsSmtpServer.h"
@@ -12,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 namespace {
@@ -34,20 +39,20 @@ protected:
         Clock::SetFixedForTests(0);
     }
 
-    static MailDelivery::Mail Alert(uint16_t port, int security, const std::string& user,
-                                    const std::string& password)
+    static MailAlertJob Alert(uint16_t port, int security, const std::string& user,
+                              const std::string& password)
     {
-        MailDelivery::Mail mail;
-        mail.server = "127.0.0.1";
-        mail.port = port;
-        mail.security = security;
-        mail.username = user;
-        mail.password = password;
-        mail.senderName = "Kestrelle";
-        mail.senderEmail = "watch@kestrelle.test";
-        mail.recipient = "ops@example.test";
-        mail.subject = "shop.test may be down";
-        mail.body = "\r\nYour web site shop.test may be down.\r\n.a line with a dot\r\n";
+        MailAlertJob mail;
+        mail.m_strServer = "127.0.0.1";
+        mail.m_nPort = port;
+        mail.m_nSecurity = security;
+        mail.m_strUsername = user;
+        mail.m_strPassword = password;
+        mail.m_strSenderName = "Kestrelle";
+        mail.m_strSenderEmail = "watch@kestrelle.test";
+        mail.m_strRecipient = "ops@example.test";
+        mail.m_strSubject = "shop.test may be down";
+        mail.m_strBody = "\r\nYour web site shop.test may be down.\r\n.a line with a dot\r\n";
         return mail;
     }
 
@@ -142,12 +147,102 @@ TEST_F(TlsMail, APortBeyondSixteenBitsIsRefusedBeforeAnyConnection)
     // Cut to 16 bits, 65561 would be port 25: some other server's.
     for (int security : {0, 1}) {
         std::string response;
-        MailDelivery::Mail mail = Alert(0, security, "", "");
-        mail.port = 65561;
+        MailAlertJob mail = Alert(0, security, "", "");
+        mail.m_nPort = 65561;
         testing::internal::CaptureStderr();
         EXPECT_EQ(MailDelivery::Send(mail, response), Outcome::NoConnection);
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "Kestrelle: e-mail not sent: port 65561 is out of range (1 to 65535)\n");
+    }
+}
+
+TEST_F(TlsMail, ASilentServerIsGivenUpAtTheDeadlineOnEveryPath)
+{
+    using namespace std::chrono_literals;
+    MailRules::SetExchangeLimitForTests(500ms);
+    for (int security : {0, 1, 2}) {
+        ScriptedSmtpServer silent({});
+        const auto start = std::chrono::steady_clock::now();
+        testing::internal::CaptureStderr();
+        const MailDelivery::Report report =
+            MailDelivery::Send(Alert(silent.Port(), security, "", ""));
+        testing::internal::GetCapturedStderr();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << security;
+        EXPECT_EQ(report.outcome, Outcome::Failed) << security;
+        EXPECT_NE(report.why.find("the server did not answer within 500 ms"), std::string::npos)
+            << security << ": " << report.why;
+        EXPECT_NE(report.response.find("the server did not answer within 500 ms"),
+                  std::string::npos)
+            << security;
+    }
+    MailRules::SetExchangeLimitForTests(0ms);
+}
+
+TEST_F(TlsMail, TheConnectLimitEndsWithTheConnection)
+{
+    // A greeting later than the connect limit is still awaited over TLS: the
+    // server is then found to offer no STARTTLS, which is not a time-out.
+    using namespace std::chrono_literals;
+    TcpSocket::SetTimeoutsForTests(200ms, 0ms);
+    ScriptedSmtpServer late({ScriptedSmtpServer::Pause(600),
+                             ScriptedSmtpServer::Send("220 late.test\r\n"),
+                             ScriptedSmtpServer::OnLine("250 late.test\r\n")});
+    const auto start = std::chrono::steady_clock::now();
+    testing::internal::CaptureStderr();
+    const MailDelivery::Report report = MailDelivery::Send(Alert(late.Port(), 1, "", ""));
+    testing::internal::GetCapturedStderr();
+    TcpSocket::SetTimeoutsForTests(0ms, 0ms);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms);
+    EXPECT_EQ(report.outcome, Outcome::Failed);
+    EXPECT_NE(report.response.find("220 late.test"), std::string::npos) << report.response;
+    EXPECT_EQ(report.why.find("did not answer"), std::string::npos) << report.why;
+}
+
+TEST_F(TlsMail, PortZeroMeans465ForTlsOnTheAlertAndTestPaths)
+{
+    EXPECT_EQ(MailRules::StandardPort(0), 25);
+    EXPECT_EQ(MailRules::StandardPort(1), 25);
+    EXPECT_EQ(MailRules::StandardPort(2), 465);
+    TempDir config, dir;
+    const std::string saved = CRegStore::SetConfigFolderForTests(config.path());
+    TlsSmtpServer server(dir.path(), Mode::Tls, m_certs.signedCert, m_certs.signedKey);
+    ASSERT_TRUE(server.IsRunning());
+    MailRules::SetStandardPortsForTests(0, server.Port());
+    MailAlertThread::Run(std::make_unique<MailAlertJob>(Alert(0, 2, "", "")));
+    COptionsDlg settings;
+    settings.m_EmailServer = "127.0.0.1";
+    settings.m_EmailPort = 0;
+    settings.m_EmailSecurity = 2;
+    settings.m_EmailAddress = "watch@kestrelle.test";
+    EXPECT_EQ(MailDelivery::Send(MailAlert::TestMessage(settings)).outcome, Outcome::Sent);
+    MailRules::SetStandardPortsForTests(0, 0);
+    CRegStore::SetConfigFolderForTests(saved);
+    EXPECT_EQ(server.Messages().size(), 2u);
+}
+
+TEST_F(TlsMail, NothingLeavesWithAValueThatCouldLeak)
+{
+    const struct
+    {
+        const char* what;
+        int security;
+        const char* subject;
+    } cases[] = {
+        {"a lone CR in the subject, plain", 0, "shop.test\r may be down"},
+        {"a lone CR in the subject, TLS", 2, "shop.test\r may be down"},
+        {"an LF in the subject, STARTTLS", 1, "shop.test\nBcc: x@evil.test"},
+        // Taken as plain SMTP it would send the account in clear.
+        {"an unknown security", MailRules::kSecurityUnknown, "shop.test may be down"},
+    };
+    for (const auto& c : cases) {
+        ScriptedSmtpServer server(ScriptedSmtpServer::Accepting());
+        MailAlertJob mail = Alert(server.Port(), c.security, "ann", "s3cret");
+        mail.m_strSubject = c.subject;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(MailDelivery::Send(mail).outcome, Outcome::Failed) << c.what;
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << c.what << ": " << said;
+        EXPECT_EQ(server.Connections(), 0u) << c.what;
     }
 }
 

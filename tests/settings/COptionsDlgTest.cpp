@@ -1,5 +1,6 @@
 #include "StoreTestSupport.h"
 
+#include "monitor/MailAlert.h"
 #include "net/FetchSettings.h"
 #include "platform/AppPaths.h"
 #include "settings/COptionsDlg.h"
@@ -91,9 +92,13 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
         {"m_EmailPort", "ab", port, "0"},
         {"m_EmailSecurity", "1", security, "1"},
         {"m_EmailSecurity", "2", security, "2"},
-        {"m_EmailSecurity", "3", security, "0"},
-        {"m_EmailSecurity", "STARTTLS", security, "0"},
+        {"m_EmailSecurity", "0", security, "0"},
         {"m_EmailSecurity", "", security, "0"},
+        // Anything else is refused for sending, never taken as plain SMTP.
+        {"m_EmailSecurity", "3", security, "-1"},
+        {"m_EmailSecurity", "STARTTLS", security, "-1"},
+        {"m_EmailSecurity", "02", security, "-1"},
+        {"m_EmailSecurity", "1 ;tls", security, "-1"},
         {"m_EmailAddress", "a", address, ""},
         {"m_EmailAddress", "ann@example.org", address, "ann@example.org"},
         {"m_EmailUsername", "u", user, ""},
@@ -318,7 +323,10 @@ TEST(COptionsDlg, TestEmailSaysHowItWentAndWritesNothing)
         controls.security = 1;
         controls.username = "ann";
         controls.password = c.password;
-        const auto notice = dlg.OnTestEmail(controls);
+        auto notice = dlg.TestEmailChecks(controls);
+        if (!notice)
+            notice = COptionsDlg::TestEmailNotice(MailDelivery::Send(MailAlert::TestMessage(dlg)),
+                                                  "ann@example.org");
         ASSERT_EQ(notice.has_value(), !c.text.empty()) << c.text;
         if (!notice)
             continue;

@@ -1,5 +1,6 @@
 #include "ui/COptionsWindow.h"
 #include "MessageRecorder.h"
+#include "net/MailRules.h"
 #include "platform/AppPaths.h"
 #include "settings/StoreTestSupport.h"
 #include "support/AiosmtpdServer.h"
@@ -7,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
@@ -126,6 +128,32 @@ TEST(COptionsWindow, CheckBoxesEnableTheirControlsAndWriteAtOnceEvenWhenCancelle
     EXPECT_EQ(o.settings->m_Minutes, 45);
 }
 
+TEST(COptionsWindow, ACheckBoxThatCannotBeTakenShowsWhatIsStored)
+{
+    Options o("m_PlaySound=0\nm_EnableEMail=0\n");
+    o.Type("minutesEdit", "");
+    for (const char* box : {"playSoundCheck", "enableEmailCheck"}) {
+        o.messages.Clear();
+        o.Click(box);
+        EXPECT_EQ(o.messages.Texts(), std::vector<std::string>{"Please enter an integer."});
+        EXPECT_FALSE(o.Get<QCheckBox>(box)->isChecked()) << box;
+    }
+    EXPECT_EQ(o.settings->m_PlaySound, 0);
+    EXPECT_EQ(o.settings->m_EnableEmail, 0);
+    EXPECT_EQ(Read("m_PlaySound"), "0");
+    EXPECT_EQ(Read("m_EnableEmail"), "0");
+}
+
+TEST(COptionsWindow, AnUnknownStoredSecurityShowsNoneAndAsks)
+{
+    Options o("m_EnableEMail=1\nm_EmailSecurity=02\n");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(o.Get<QComboBox>("securityCombo")->currentIndex(), 0);
+    ASSERT_EQ(o.messages.All().size(), 1u);
+    EXPECT_NE(o.messages.All()[0].text.find("connection security"), std::string::npos);
+    EXPECT_EQ(o.window->focusWidget(), o.Get<QComboBox>("securityCombo"));
+}
+
 TEST(COptionsWindow, OkWantsServerAndSenderWhenMailIsOnThenWritesAndCloses)
 {
     Options o("m_EnableEmail=1\n");
@@ -166,7 +194,7 @@ TEST(COptionsWindow, BrowseAsksForAWaveFileAndWritesItsPathAtOnce)
     o.Click("browseButton"); // cancelled
     EXPECT_EQ(Read("WavPathname"), "");
     answer = "/home/me/sounds/bell.wav";
-    o.Type("minutesEdit", "7"); // not taken: shows the field's value again
+    o.Type("minutesEdit", "7"); // not taken, but kept on screen
     o.Click("browseButton");
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].title, "Select a sound effect");
@@ -175,7 +203,8 @@ TEST(COptionsWindow, BrowseAsksForAWaveFileAndWritesItsPathAtOnce)
               AppPaths::ProgramDataFile("default.wav"));
     EXPECT_EQ(Read("WavPathname"), "/home/me/sounds/bell.wav");
     EXPECT_EQ(o.Get<QLabel>("soundNameLabel")->text(), "bell.wav");
-    EXPECT_EQ(o.Get("minutesEdit")->text(), "30");
+    EXPECT_EQ(o.Get("minutesEdit")->text(), "7");
+    EXPECT_EQ(Read("m_Minutes"), "");
     COptionsWindow::SetFileChooserForTests({});
 }
 
@@ -229,6 +258,26 @@ TEST(COptionsWindow, TestEmailSaysWhatTheScriptedServerMadeOfIt)
               std::string::npos);
 }
 
+TEST(COptionsWindow, TestEmailAgainstASilentServerEndsWithTheReason)
+{
+    using namespace std::chrono_literals;
+    MailRules::SetExchangeLimitForTests(300ms);
+    ScriptedSmtpServer silent({});
+    Options o("m_EnableEmail=1\n");
+    o.Type("serverEdit", "127.0.0.1");
+    o.Type("portEdit", std::to_string(silent.Port()).c_str());
+    o.Type("addressEdit", "me@example.org");
+    const auto start = std::chrono::steady_clock::now();
+    o.Click("testEmailButton");
+    o.WaitForTestEmail();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    MailRules::SetExchangeLimitForTests(0ms);
+    ASSERT_EQ(o.messages.All().size(), 1u);
+    const std::string& text = o.messages.All()[0].text;
+    EXPECT_NE(text.find("listed below:"), std::string::npos) << text;
+    EXPECT_NE(text.find("the server did not answer within 300 ms"), std::string::npos) << text;
+}
+
 TEST(COptionsWindow, TestEmailReachesAiosmtpd)
 {
     TempDir mailbox;
@@ -253,11 +302,10 @@ TEST(COptionsWindow, WhileTheTestEmailIsUnderWayTheButtonsDoNothing)
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<int> sendings{0};
-    COptionsWindow::SetTestMailSenderForTests([&, released](const MailDelivery::Mail& mail) {
+    COptionsWindow::SetTestMailSenderForTests([&, released](const MailAlertJob&) {
         ++sendings;
         released.wait();
-        return COptionsDlg::Notice{"A test email has been successfully sent to " + mail.recipient,
-                                   COptionsDlg::Notice::Icon::Information, 0};
+        return MailDelivery::Report{MailDelivery::Outcome::Sent, "250 OK\r\n", ""};
     });
     Options o("m_EnableEmail=1\nm_EmailServer=mail.example.org\nm_EmailAddress=me@example.org\n");
     o.Click("testEmailButton");
