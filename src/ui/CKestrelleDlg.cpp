@@ -106,6 +106,11 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
 CKestrelleDlg::~CKestrelleDlg()
 {
     ProgramEnd::SetClosingSteps({});
+    // The events served while a pass under way ends must not ask for more
+    // passes, nor tell listeners of a window that is going.
+    m_scheduler->Stop();
+    m_bClosing = true;
+    blockSignals(true);
     // No pass may start a flash or reach the tray once they begin to go.
     m_passes.reset();
     FlashAlertThread::StopAndWait();
@@ -190,7 +195,8 @@ void CKestrelleDlg::CheckSites()
 {
     // The window never waits for a pass: a page may take minutes, and a
     // modal dialog opened from a waiting loop would stall the pass.
-    m_passes->Request();
+    if (!m_bClosing)
+        m_passes->Request();
 }
 
 void CKestrelleDlg::AddSite()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/COptionsDlg.h"
+#include "ui/TrayHost.h"
 
 #include <QDialog>
 
@@ -17,7 +18,6 @@ class PassWorker;
 class SiteList;
 class SiteListModel;
 class SleepWatcher;
-class TrayHost;
 class TrayPresence;
 namespace Ui {
 class CKestrelleDlg;
@@ -113,6 +113,7 @@ private:
 
     COptionsDlg m_Options;
     bool m_bPuttingAway = false;
+    bool m_bClosing = false; // the window is going: no more passes
     std::unique_ptr<Ui::CKestrelleDlg> m_ui;
     std::unique_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;

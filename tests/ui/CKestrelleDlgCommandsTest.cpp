@@ -17,7 +17,6 @@
 #include "ui/FlashAlertThread.h"
 #include "ui/ProgramEnd.h"
 #include "ui/SiteListModel.h"
-#include "ui_KestrelleDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -69,7 +68,10 @@ protected:
         window->Tray().Create(CSystemTray::kTipLoading, CSystemTray::kIconNormal);
     }
     QAction* Entry(int position) { return window->Tray().Menu()->actions().at(position); }
-    std::string Label() const { return window->Controls().labelNextCheck->text().toStdString(); }
+    std::string Label() const
+    {
+        return window->findChild<QLabel*>("labelNextCheck")->text().toStdString();
+    }
 
     void Fill(const std::vector<std::string>& urls)
     {
@@ -233,7 +235,7 @@ TEST_F(Commands, TimerTicksRunAPassAndRenewTheLabel)
     QObject::connect(window.get(), &CKestrelleDlg::PassEnded, [&](bool) { ++passes; });
     window->Scheduler().SetMinuteForTests(5);
     window->RestartCheckTimer();
-    window->Controls().labelNextCheck->clear();
+    window->findChild<QLabel*>("labelNextCheck")->clear();
     ASSERT_TRUE(uitest::RunUntil([&] { return passes >= 2; }));
     EXPECT_EQ(Label(), "Next check at " + TimeText::Local(kNow + 60));
 }
