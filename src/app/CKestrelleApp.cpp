@@ -1,10 +1,31 @@
 #include "app/CKestrelleApp.h"
 
+#include "monitor/AlertChain.h"
+#include "monitor/MailAlert.h"
+#include "ui/BalloonAlert.h"
 #include "ui/CKestrelleDlg.h"
 #include "ui/CSplashDlg.h"
+#include "ui/FlashAlert.h"
 #include "ui/TrayPresence.h"
 
 #include <QCoreApplication>
+
+// A down site's balloon, its e-mail, then the sound and the flashing while
+// the window is put away.
+struct CKestrelleApp::AlertSteps
+{
+    explicit AlertSteps(CKestrelleDlg& window)
+        : balloon(window.Tray()), flash(window.Presence(), window.Tray(), window.Sound())
+    {
+        window.Alerts().Add(balloon);
+        window.Alerts().Add(mail);
+        window.Alerts().Add(flash);
+    }
+
+    BalloonAlert balloon;
+    MailAlert mail;
+    FlashAlert flash;
+};
 
 CKestrelleApp::CKestrelleApp() = default;
 
@@ -19,6 +40,7 @@ bool CKestrelleApp::InitInstance(const QStringList& arguments)
         return false;
 
     m_dlg = std::make_unique<CKestrelleDlg>();
+    m_alertSteps = std::make_unique<AlertSteps>(*m_dlg);
     if (arguments.size() <= 1) {
         m_splash = std::make_unique<CSplashDlg>();
         m_splash->ShowFor(CSplashDlg::kShowMs);

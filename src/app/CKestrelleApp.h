@@ -7,12 +7,16 @@
 
 #include <memory>
 
+class BalloonAlert;
 class CKestrelleDlg;
 class CSplashDlg;
+class FlashAlert;
+class MailAlert;
 
 // The application object: one running copy per user, the command line, the
-// splash, the main window and its start-up, and the two ways the program
-// ends (Exit, and the end of the session).
+// splash, the main window with the alert steps its passes run, and its
+// start-up. Whatever ends the program (Exit, the end of the session, a quit
+// of the application, an installed upgrade) ends it through ProgramEnd.
 class CKestrelleApp
 {
 public:
@@ -30,8 +34,13 @@ public:
     CKestrelleDlg* MainWindow() const { return m_dlg.get(); }
 
 private:
+    // The alert steps, in the order a failed check runs them. Declared
+    // before the window: its passes use them until it has gone.
+    struct AlertSteps;
+
     SingleInstance m_instance;
     SessionEnd m_sessionEnd;
+    std::unique_ptr<AlertSteps> m_alertSteps;
     std::unique_ptr<CSplashDlg> m_splash;
     std::unique_ptr<CKestrelleDlg> m_dlg;
 };

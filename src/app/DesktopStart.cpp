@@ -1,10 +1,8 @@
 #include "app/DesktopStart.h"
 
 #include "app/CKestrelleApp.h"
-#include "monitor/DataFileSaver.h"
 #include "platform/BrokenPipe.h"
 #include "ui/CCredentialsPrompt.h"
-#include "ui/CKestrelleDlg.h"
 #include "ui/DesktopMessageBox.h"
 #include "ui/EventLoopWaiter.h"
 
@@ -26,9 +24,6 @@ int DesktopStart::Run(int argc, char** argv)
     CKestrelleApp kestrelle;
     if (!kestrelle.InitInstance(QCoreApplication::arguments()))
         return 0;
-    const int code = app.exec();
-    // Every change is saved when it is made; what is still being written
-    // must reach the disk before the process goes.
-    kestrelle.MainWindow()->Saver().Flush();
-    return code;
+    // The program ends through ProgramEnd, from inside the event loop.
+    return app.exec();
 }

@@ -19,7 +19,7 @@ State& TheState()
 }
 } // namespace
 
-UserMessage::Answer UserMessage::Show(const std::string& text, Icon icon, Buttons buttons)
+UserMessage::Answer UserMessage::Show(const Box& box)
 {
     Handler handler;
     {
@@ -28,11 +28,11 @@ UserMessage::Answer UserMessage::Show(const std::string& text, Icon icon, Button
         handler = state.handler;
     }
     if (handler)
-        return handler(text, icon, buttons);
-    std::fprintf(stderr, "Kestrelle: %s\n", text.c_str());
+        return handler(box);
+    std::fprintf(stderr, "Kestrelle: %s\n", box.text.c_str());
     // Nobody can be asked: a headless question is answered No, so nothing
     // irreversible happens without a person.
-    return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+    return box.buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
 }
 
 UserMessage::Handler UserMessage::SetHandler(Handler handler)

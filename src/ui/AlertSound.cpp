@@ -1,5 +1,7 @@
 #include "ui/AlertSound.h"
 
+#include "ui/UiThread.h"
+
 #include <QApplication>
 #include <QFileInfo>
 #include <QSoundEffect>
@@ -15,11 +17,12 @@ AlertSound::~AlertSound() = default;
 
 void AlertSound::Play()
 {
-    QMetaObject::invokeMethod(this, &AlertSound::PlayNow, Qt::QueuedConnection);
+    RunOnUi(this, [this] { PlayNow(); });
 }
 
 void AlertSound::PlayNow()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     const Choice choice = m_source ? m_source() : Choice{};
     if (!choice.enabled || choice.path.empty()) {
         m_lastOutcome = Outcome::Silenced;

@@ -1,18 +1,22 @@
 #pragma once
 
 #include "monitor/AlertSink.h"
-#include "ui/TrayPresence.h"
+#include "ui/CSystemTray.h"
 
 // The alert step that shows a down site's balloon at every failed check.
 class BalloonAlert : public AlertSink
 {
 public:
-    explicit BalloonAlert(TrayPresence& presence) : m_presence(presence) {}
+    // The time a down site's balloon asks to stay; notification servers
+    // with a shorter limit keep to theirs.
+    static constexpr int kAlertBalloonMs = 28800000;
+
+    explicit BalloonAlert(CSystemTray& tray) : m_tray(tray) {}
     void RaiseAlerts(const SiteAlert& alert) override
     {
-        m_presence.ShowAlertBalloon(alert.balloonText, alert.balloonTitle);
+        m_tray.ShowBalloonTip(alert.balloonText, alert.balloonTitle, kAlertBalloonMs);
     }
 
 private:
-    TrayPresence& m_presence;
+    CSystemTray& m_tray;
 };

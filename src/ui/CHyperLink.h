@@ -29,8 +29,8 @@ public:
     bool IsActive() const { return m_bActive != 0; }
     bool IsOver() const { return m_bOver != 0; }
 
-    // Result codes of an opening, in the numbering the error table uses:
-    // anything above 32 is success.
+    // The three results an opening can have, numbered as the shell numbers
+    // them (anything above 32 is success).
     static constexpr int kOpened = 33;
     static constexpr int kFileNotFound = 2;
     static constexpr int kNoAssociation = 31;
@@ -51,7 +51,8 @@ public:
     // The Exec line of a desktop entry's [Desktop Entry] group; empty when
     // it has none.
     static QString ExecLineOf(const QString& desktopEntry);
-    // The text after "Can't open link:\n\n" for a failed opening's code.
+    // The text after "Can't open link:\n\n" for a failed opening's code;
+    // a code no opening gives here reads as unknown.
     static std::string LinkErrorReason(int code);
 
     static constexpr unsigned kUnderline = 0x01;

@@ -6,35 +6,40 @@
 #include "monitor/DataFileSaver.h"
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
+#include "platform/Clock.h"
 #include "platform/FreedMemory.h"
 #include "platform/UserMessage.h"
+#include "ui/AlertSound.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
 #include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
+#include "ui/CSystemTray.h"
 #include "ui/CUpgradeDlg.h"
+#include "ui/CheckScheduler.h"
+#include "ui/FlashAlertThread.h"
+#include "ui/PassWorker.h"
+#include "ui/ProgramEnd.h"
 #include "ui/SiteListModel.h"
+#include "ui/SleepWatcher.h"
+#include "ui/TrayHost.h"
 #include "ui/TrayPresence.h"
+#include "ui/UiThread.h"
 #include "ui_KestrelleDlg.h"
 
 #include <QAction>
 #include <QDesktopServices>
 #include <QEvent>
-#include <QMetaObject>
 #include <QUrl>
 
 #include <algorithm>
 
-#include <cstdio>
-#include <mutex>
-#include <system_error>
-#include <thread>
-
-// What a check pass works on. A pass thread holds it as long as it runs, so
-// a window closed in the middle of a pass leaves the pass nothing dangling.
+// What a check pass works on. The pass thread is joined before any of it
+// goes.
 struct CKestrelleDlg::Monitor : CheckPass::Observer
 {
-    explicit Monitor(std::string dataFile) : saver(std::move(dataFile)), pass(list, &saver, alerts)
+    Monitor(std::string dataFile, CKestrelleDlg& window)
+        : saver(std::move(dataFile)), pass(list, &saver, alerts), window(window)
     {
         pass.SetObserver(this);
     }
@@ -43,33 +48,32 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
 
     void PassEnded(bool saved) override
     {
-        std::lock_guard lock(windowMutex);
-        if (!window)
-            return;
-        CKestrelleDlg* target = window;
-        QMetaObject::invokeMethod(
-            target, [target, saved] { Q_EMIT target->PassEnded(saved); }, Qt::QueuedConnection);
+        CKestrelleDlg* target = &window;
+        RunOnUi(target, [target, saved] { Q_EMIT target->PassEnded(saved); });
     }
 
     SiteList list;
     DataFileSaver saver;
     AlertChain alerts;
     CheckPass pass;
-    std::mutex windowMutex;
-    CKestrelleDlg* window = nullptr; // cleared when the window goes
+    CKestrelleDlg& window;
 };
 
-CKestrelleDlg::CKestrelleDlg(QWidget* parent)
+CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent)
     : QDialog(parent), m_ui(std::make_unique<Ui::CKestrelleDlg>()),
-      m_monitor(std::make_shared<Monitor>(AppPaths::DataFile())),
-      m_upgradeDlg(std::make_unique<CUpgradeDlg>())
+      m_monitor(std::make_unique<Monitor>(AppPaths::DataFile(), *this)),
+      m_tray(std::make_unique<CSystemTray>(std::move(trayHost))),
+      m_scheduler(std::make_unique<CheckScheduler>()), m_sleep(std::make_unique<SleepWatcher>()),
+      m_sound(std::make_unique<AlertSound>([this] {
+          return AlertSound::Choice{m_Options.m_PlaySound != 0, m_Options.m_WavPathname};
+      })),
+      m_presence(std::make_unique<TrayPresence>(*this, *m_tray)),
+      m_upgradeDlg(std::make_unique<CUpgradeDlg>()),
+      m_passes(
+          std::make_unique<PassWorker>([monitor = m_monitor.get()] { monitor->pass.CheckSites(); }))
 {
     m_ui->setupUi(this);
     m_model = std::make_unique<SiteListModel>(m_monitor->list);
-    {
-        std::lock_guard lock(m_monitor->windowMutex);
-        m_monitor->window = this;
-    }
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
     connect(m_ui->buttonUpgrade, &QPushButton::clicked, this, &CKestrelleDlg::OnUpgrade);
@@ -90,53 +94,71 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     // they let go of goes back to the system once the pass is over.
     connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
 
-    TrayPresence::Window window;
-    window.widget = this;
-    window.checkSites = [this] { CheckSites(); };
-    window.minutes = [this] { return m_Options.m_Minutes; };
-    window.soundChoice = [this] {
-        return AlertSound::Choice{m_Options.m_PlaySound != 0, m_Options.m_WavPathname};
-    };
-    window.showNextCheck = [this](const QString& text) { m_ui->labelNextCheck->setText(text); };
-    window.finishSaves = [this] { m_monitor->saver.Flush(); };
-    m_presence = std::make_unique<TrayPresence>(std::move(window));
-    connect(m_presence.get(), &TrayPresence::Command, this, [this](int command) {
-        switch (command) {
-        case CSystemTray::kCmdAbout:
-            OnAbout();
-            break;
-        case CSystemTray::kCmdRestore:
-            RestoreFromTray();
-            break;
-        case CSystemTray::kCmdHelp:
-            OnHelp();
-            break;
-        case CSystemTray::kCmdUpgrade:
-            OnUpgrade();
-            break;
-        default:
-            break;
-        }
+    connect(m_tray.get(), &CSystemTray::Command, this, &CKestrelleDlg::OnTrayCommand);
+    connect(m_scheduler.get(), &CheckScheduler::Due, this, [this] {
+        CheckSites();
+        UpdateNextCheck();
     });
+    connect(m_sleep.get(), &SleepWatcher::Resumed, m_scheduler.get(), &CheckScheduler::OnResumed);
+    ProgramEnd::SetClosingSteps([this] { CloseDown(); });
 }
 
 CKestrelleDlg::~CKestrelleDlg()
 {
-    std::lock_guard lock(m_monitor->windowMutex);
-    m_monitor->window = nullptr;
+    ProgramEnd::SetClosingSteps({});
+    // The events served while a pass under way ends must not ask for more
+    // passes, nor tell listeners of a window that is going.
+    m_scheduler->Stop();
+    m_bClosing = true;
+    blockSignals(true);
+    // No pass may start a flash or reach the tray once they begin to go.
+    m_passes.reset();
+    FlashAlertThread::StopAndWait();
 }
 
 void CKestrelleDlg::OnInitDialog()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     m_ui->listSites->SetSiteModel(m_model.get());
-    m_presence->CreateIcon();
+    m_tray->Create(CSystemTray::kTipLoading, CSystemTray::kIconNormal);
+    m_tray->SetDefaultMenuItem(1);
     m_presence->ApplyStoredMinimized();
-    m_bMinimized = m_presence->HiddenInTray();
     LoadSites();
-    m_presence->AddAlertSteps(Alerts());
     CheckSites();
-    m_presence->StartTimer();
-    m_presence->FinishStart();
+    m_scheduler->Start(m_Options.m_Minutes);
+    UpdateNextCheck();
+    m_tray->SetTipText(CSystemTray::kTipRunning);
+}
+
+void CKestrelleDlg::OnTrayCommand(int commandId)
+{
+    switch (commandId) {
+    case CSystemTray::kCmdAbout:
+        OnAbout();
+        break;
+    case CSystemTray::kCmdRestore:
+        RestoreFromTray();
+        break;
+    case CSystemTray::kCmdEnabled:
+        ToggleEnabled();
+        break;
+    case CSystemTray::kCmdHelp:
+        OnHelp();
+        break;
+    case CSystemTray::kCmdUpgrade:
+        OnUpgrade();
+        break;
+    case CSystemTray::kCmdExit:
+        ExitProgram();
+        break;
+    default:
+        break;
+    }
+}
+
+bool CKestrelleDlg::IsMinimized() const
+{
+    return m_presence->HiddenInTray();
 }
 
 void CKestrelleDlg::LoadSites()
@@ -173,11 +195,8 @@ void CKestrelleDlg::CheckSites()
 {
     // The window never waits for a pass: a page may take minutes, and a
     // modal dialog opened from a waiting loop would stall the pass.
-    try {
-        std::thread([monitor = m_monitor] { monitor->pass.CheckSites(); }).detach();
-    } catch (const std::system_error& e) {
-        std::fprintf(stderr, "Kestrelle: cannot start a check pass: %s\n", e.what());
-    }
+    if (!m_bClosing)
+        m_passes->Request();
 }
 
 void CKestrelleDlg::AddSite()
@@ -250,9 +269,6 @@ void CKestrelleDlg::OnHelp()
 
 void CKestrelleDlg::OnUpgrade()
 {
-    // An installed upgrade ends the program (with code 0) the way Exit
-    // does: flashing, timer and icon stopped, the list's last save finished.
-    CUpgradeDlg::SetExitFunction([this](int) { EndProgram(); });
     m_upgradeDlg->SetUpgradeInfo("Kestrelle", 1.0f, KESTRELLE_UPGRADE_URL);
     m_upgradeDlg->DoModal(this);
 }
@@ -264,34 +280,61 @@ void CKestrelleDlg::OnAbout()
 
 void CKestrelleDlg::ExitProgram()
 {
-    m_presence->ExitProgram();
+    if (UserMessage::Show(kExitQuestion, UserMessage::Icon::Question,
+                          UserMessage::Buttons::YesNo) != UserMessage::Answer::Yes)
+        return;
+    EndProgram();
 }
 
 void CKestrelleDlg::EndProgram()
 {
-    m_presence->EndProgram();
+    ProgramEnd::Now();
+}
+
+void CKestrelleDlg::CloseDown()
+{
+    KESTRELLE_ASSERT_UI_THREAD();
+    FlashAlertThread::StopAndWait();
+    m_scheduler->Stop();
+    m_tray->RemoveIcon();
+    // A pass, a mail or a fetch still running is simply ended with the
+    // process; a save already asked for is finished first, so the file is
+    // whole and current.
+    m_monitor->saver.Flush();
 }
 
 void CKestrelleDlg::ToggleEnabled()
 {
-    m_presence->ToggleEnabled();
+    KESTRELLE_ASSERT_UI_THREAD();
+    const bool wasOn = m_tray->MonitoringOn();
+    m_tray->SetMonitoringOn(!wasOn);
+    if (wasOn)
+        m_scheduler->Stop();
+    else
+        m_scheduler->Start(m_Options.m_Minutes);
+    UpdateNextCheck();
+    m_tray->SetIconById(wasOn ? CSystemTray::kIconDisabled : CSystemTray::kIconNormal);
 }
 
 void CKestrelleDlg::RestartCheckTimer()
 {
-    m_presence->RestartCheckTimer();
+    // While monitoring is off no timer runs: the new interval counts from
+    // the moment it is switched on again, and label and icon keep saying off.
+    if (m_tray->MonitoringOn())
+        m_scheduler->Start(m_Options.m_Minutes);
+    UpdateNextCheck();
 }
 
 void CKestrelleDlg::UpdateNextCheck()
 {
-    m_presence->UpdateNextCheck();
+    m_ui->labelNextCheck->setText(QString::fromStdString(
+        CheckScheduler::NextCheckText(m_tray->MonitoringOn(), Clock::Now(), m_Options.m_Minutes)));
 }
 
 void CKestrelleDlg::MinimizeToTray()
 {
     // Minimising again from here must not come back as one more request.
     m_bPuttingAway = true;
-    m_bMinimized = true;
     m_presence->MinimizeToTray();
     m_bPuttingAway = false;
 }
@@ -302,7 +345,6 @@ void CKestrelleDlg::RestoreFromTray()
     show();
     raise();
     activateWindow();
-    m_bMinimized = false;
     m_presence->Restored();
 }
 
@@ -319,9 +361,8 @@ void CKestrelleDlg::changeEvent(QEvent* event)
         return;
     if (isMinimized()) {
         MinimizeToTray();
-    } else if (m_bMinimized && isVisible()) {
+    } else if (m_presence->HiddenInTray() && isVisible()) {
         // Brought back from the task bar, where no tray could do it.
-        m_bMinimized = false;
         m_presence->Restored();
     }
 }

@@ -1,36 +1,49 @@
 #pragma once
 
 #include "settings/COptionsDlg.h"
+#include "ui/TrayHost.h"
 
 #include <QDialog>
 
 #include <memory>
 
 class AlertChain;
+class AlertSound;
+class CheckScheduler;
 class CSiteListCtrl;
+class CSystemTray;
 class CUpgradeDlg;
 class DataFileSaver;
+class PassWorker;
 class SiteList;
 class SiteListModel;
+class SleepWatcher;
 class TrayPresence;
 namespace Ui {
 class CKestrelleDlg;
 }
 
 // The program's one main window: the site list, the buttons that act on it,
-// the next-check time and two lines on what the program does. Closing it,
-// Escape and minimising never end the program; they put the window away
-// (MinimizeToTray).
+// the next-check time and two lines on what the program does. It holds the
+// tray icon, the check timer and the alert sound for the whole run. Closing
+// it, Escape and minimising never end the program; they put the window away
+// (MinimizeToTray). Lives and is used on the user-interface thread.
 class CKestrelleDlg : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit CKestrelleDlg(QWidget* parent = nullptr);
+    // Without a tray host, the desktop's notification area.
+    explicit CKestrelleDlg(std::unique_ptr<TrayHost> trayHost = {}, QWidget* parent = nullptr);
+    // Waits for a check pass under way to end.
     ~CKestrelleDlg() override;
 
+    static constexpr const char* kExitQuestion =
+        "Are you sure you want to exit the program?\nYour web sites will no longer be monitored.";
+
     // The start-up steps once the window exists: the list's columns, the
-    // list from the data file, the first check pass on a worker thread.
+    // tray icon, the stored hidden state, the list from the data file, the
+    // first check pass on the pass thread, the check timer.
     void OnInitDialog();
 
     // Appends the entries of the data file to the list.
@@ -41,21 +54,23 @@ public:
     SiteList& Sites();
     DataFileSaver& Saver();
     // The steps a failed check runs, on the pass's thread; empty until the
-    // program adds its alert steps at start-up, before the first pass.
+    // program adds its alert steps at start-up, before the first pass. The
+    // steps must outlive the window.
     AlertChain& Alerts();
     SiteListModel& Model() { return *m_model; }
     CSiteListCtrl& ListCtrl();
     Ui::CKestrelleDlg& Controls() { return *m_ui; }
 
-    // The tray icon, the check timer, the exit and the alert steps beside it.
+    CSystemTray& Tray() { return *m_tray; }
+    CheckScheduler& Scheduler() { return *m_scheduler; }
+    AlertSound& Sound() { return *m_sound; }
+    // Whether the window is put away in the tray.
     TrayPresence& Presence() { return *m_presence; }
-
-    // True while the window is put away in the tray.
-    bool IsMinimized() const { return m_bMinimized; }
+    bool IsMinimized() const;
 
 public Q_SLOTS:
-    // Check Now: a check pass on a worker thread of its own; returns at once.
-    // A request while a pass runs becomes one more pass after it.
+    // Check Now: a check pass on the pass thread; returns at once. A request
+    // while a pass runs becomes one more pass after it.
     void CheckSites();
     void AddSite();
     void EditSite();
@@ -68,12 +83,14 @@ public Q_SLOTS:
     // the task bar: the window is minimised, never hidden.
     void MinimizeToTray();
     void RestoreFromTray();
+    // Asks first; on Yes ends the program.
     virtual void ExitProgram();
     // The tray menu's Enabled; Options OK; after a timer pass.
     void ToggleEnabled();
     void RestartCheckTimer();
     void UpdateNextCheck();
-    // The session ends: as Exit, without the question.
+    // Ends the program without asking (the session ends, an upgrade was
+    // installed): through ProgramEnd, which runs this window's closing steps.
     void EndProgram();
 
 Q_SIGNALS:
@@ -89,13 +106,23 @@ protected:
 private:
     struct Monitor;
 
+    void OnTrayCommand(int commandId);
+    // Before the process ends: the flashing stopped and waited for, the
+    // timer killed, the icon removed, the saves asked for written.
+    void CloseDown();
+
     COptionsDlg m_Options;
-    bool m_bMinimized = false;
     bool m_bPuttingAway = false;
+    bool m_bClosing = false; // the window is going: no more passes
     std::unique_ptr<Ui::CKestrelleDlg> m_ui;
-    // Shared with the pass threads, which may outlive the window.
-    std::shared_ptr<Monitor> m_monitor;
+    std::unique_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;
+    std::unique_ptr<CSystemTray> m_tray;
+    std::unique_ptr<CheckScheduler> m_scheduler;
+    std::unique_ptr<SleepWatcher> m_sleep;
+    std::unique_ptr<AlertSound> m_sound;
     std::unique_ptr<TrayPresence> m_presence;
     std::unique_ptr<CUpgradeDlg> m_upgradeDlg;
+    // Runs the passes over m_monitor; joined first when the window goes.
+    std::unique_ptr<PassWorker> m_passes;
 };

@@ -2,11 +2,13 @@
 
 #include "platform/Utf8Text.h"
 #include "ui/QtTrayHost.h"
+#include "ui/UiThread.h"
 
 #include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QIcon>
 #include <QMenu>
-#include <QThread>
 
 CSystemTray::CSystemTray(std::unique_ptr<TrayHost> host, QObject* parent)
     : QObject(parent), m_host(std::move(host)), m_menu(std::make_unique<QMenu>())
@@ -66,6 +68,7 @@ QString CSystemTray::Cut(const std::string& text, std::size_t maxBytes)
 
 bool CSystemTray::Create(const std::string& tip, int iconId, int trayId)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     m_trayId = trayId;
     m_host->SetMenu(m_menu.get());
     const bool added = m_host->Add(iconId, Cut(tip, kMaxTipBytes));
@@ -76,35 +79,13 @@ bool CSystemTray::Create(const std::string& tip, int iconId, int trayId)
 
 void CSystemTray::Post(std::function<void()> op)
 {
-    if (QThread::currentThread() == thread()) {
-        // Calls queued earlier by other threads go first.
-        RunPending();
-        op();
+    if (!OnUiThread()) {
+        RunOnUi(this, std::move(op));
         return;
     }
-    std::lock_guard<std::mutex> lock(m_pendingMutex);
-    m_pending.push_back(std::move(op));
-    if (!m_runPosted) {
-        m_runPosted = true;
-        QMetaObject::invokeMethod(this, &CSystemTray::RunPending, Qt::QueuedConnection);
-    }
-}
-
-void CSystemTray::RunPending()
-{
-    for (;;) {
-        std::function<void()> op;
-        {
-            std::lock_guard<std::mutex> lock(m_pendingMutex);
-            if (m_pending.empty()) {
-                m_runPosted = false;
-                return;
-            }
-            op = std::move(m_pending.front());
-            m_pending.pop_front();
-        }
-        op();
-    }
+    // Calls other threads queued earlier go first.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    op();
 }
 
 bool CSystemTray::SetIconById(int iconId)
@@ -150,15 +131,17 @@ void CSystemTray::ShowBalloonTip(const std::string& text, const std::string& tit
 
 void CSystemTray::RemoveIcon()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     if (!m_bEnabled)
         return;
-    RunPending();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     m_bEnabled = false;
     m_host->Remove();
 }
 
 void CSystemTray::SetDefaultMenuItem(int position)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     const QList<QAction*> actions = m_menu->actions();
     if (position < 0 || position >= actions.size() || actions.at(position)->isSeparator())
         return;
@@ -168,6 +151,7 @@ void CSystemTray::SetDefaultMenuItem(int position)
 
 void CSystemTray::SetMonitoringOn(bool on)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     m_bMonitoringOn = on;
     RefreshEnabledEntry();
 }
@@ -188,6 +172,7 @@ bool CSystemTray::TrayAvailable() const
 
 void CSystemTray::OnTrayNotify(TrayHost::Activation activation)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     // A single click is not an action on XEmbed trays, where it always
     // comes before a double click; a StatusNotifierItem host reports only
     // activations, so there an activation is the way to open the window.

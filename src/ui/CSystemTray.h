@@ -6,10 +6,8 @@
 #include <QString>
 
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 class QAction;
@@ -96,8 +94,9 @@ Q_SIGNALS:
     void TrayChanged();
 
 private:
+    // Carries a call out on the user-interface thread, after the calls
+    // queued before it.
     void Post(std::function<void()> op);
-    void RunPending();
     void RefreshEnabledEntry();
     void AddEntry(const char* objectName, const char* text, int commandId);
 
@@ -107,8 +106,4 @@ private:
     int m_defaultPosition = 0;
     std::atomic<bool> m_bEnabled{false};
     std::atomic<bool> m_bMonitoringOn{true};
-
-    std::mutex m_pendingMutex;
-    std::deque<std::function<void()>> m_pending;
-    bool m_runPosted = false;
 };

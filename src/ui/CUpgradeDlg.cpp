@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "ui/CUpgradeProgressDlg.h"
+#include "ui/ProgramEnd.h"
 #include "ui_UpgradeDlg.h"
 #include "upgrade/UpgradeInstall.h"
 
@@ -16,18 +17,6 @@
 #include <mutex>
 
 namespace {
-
-CUpgradeDlg::MessageFunction& MessageFn()
-{
-    static CUpgradeDlg::MessageFunction function;
-    return function;
-}
-
-CUpgradeDlg::ExitFunction& ExitFn()
-{
-    static CUpgradeDlg::ExitFunction function;
-    return function;
-}
 
 std::string& ProgramDirForTests()
 {
@@ -185,8 +174,8 @@ void CUpgradeDlg::OnOK()
                                  " is available for download.\n\nDescription:\n\n" +
                                  m_strDescription +
                                  "\n\nWould you like to download the upgrade now?";
-        if (Message("A new upgrade is available.", text, QMessageBox::NoIcon,
-                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        if (Message("A new upgrade is available.", text, UserMessage::Icon::None,
+                    UserMessage::Buttons::YesNo) == UserMessage::Answer::Yes)
             InstallUpgrade(m_strDownloadLink);
         else
             endDialog = true;
@@ -194,7 +183,7 @@ void CUpgradeDlg::OnOK()
         Message(m_strProductName,
                 "You have the most recent version v" + TwoDecimals(m_fVersion) +
                     ".\nNo upgrade is available.",
-                QMessageBox::NoIcon, QMessageBox::Ok);
+                UserMessage::Icon::None, UserMessage::Buttons::Ok);
     }
     m_ui->IDOK->setEnabled(false);
     m_ui->IDCANCEL->setFocus();
@@ -270,10 +259,9 @@ void CUpgradeDlg::InstallUpgrade(const std::string& downloadLink)
     progress.reset();
     UpgradeInstall::RemoveFolder(folder);
 
-    if (ExitFn())
-        ExitFn()(0);
-    else
-        std::exit(0);
+    // Ends the program the way Exit does: flashing, timer and icon stopped,
+    // the list's last save finished.
+    ProgramEnd::Now();
 }
 
 void CUpgradeDlg::DownloadFailed()
@@ -283,34 +271,15 @@ void CUpgradeDlg::DownloadFailed()
             "version is still installed.\n\nYou can manually upgrade your software by visiting " +
                 std::string(kDownloadPage) +
                 " and clicking Download Evaluation to obtain the latest version.",
-            QMessageBox::Information, QMessageBox::Ok);
+            UserMessage::Icon::Information, UserMessage::Buttons::Ok);
 }
 
-QMessageBox::StandardButton CUpgradeDlg::Message(const std::string& title, const std::string& text,
-                                                 QMessageBox::Icon icon,
-                                                 QMessageBox::StandardButtons buttons)
+UserMessage::Answer CUpgradeDlg::Message(const std::string& title, const std::string& text,
+                                         UserMessage::Icon icon, UserMessage::Buttons buttons)
 {
-    const QString qTitle = QString::fromStdString(title);
-    const QString qText = QString::fromStdString(text);
-    if (MessageFn())
-        return MessageFn()(m_window.get(), qTitle, qText, icon, buttons);
-    QMessageBox box(icon, qTitle, qText, buttons, m_window.get());
-    // The description comes from a web page: shown as the text it is, never
-    // as markup.
-    box.setTextFormat(Qt::PlainText);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-}
-
-CUpgradeDlg::MessageFunction CUpgradeDlg::SetMessageFunction(MessageFunction function)
-{
-    std::swap(MessageFn(), function);
-    return function;
-}
-
-CUpgradeDlg::ExitFunction CUpgradeDlg::SetExitFunction(ExitFunction function)
-{
-    std::swap(ExitFn(), function);
-    return function;
+    // The description comes from a web page: every box shows its text as
+    // the text it is, never as markup.
+    return UserMessage::Show({text, icon, buttons, title});
 }
 
 void CUpgradeDlg::SetProgramDirForTests(const std::string& folder)

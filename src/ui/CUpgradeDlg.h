@@ -1,11 +1,9 @@
 #pragma once
 
 #include "net/CPageFetcher.h"
+#include "platform/UserMessage.h"
 #include "upgrade/UpgradePage.h"
 
-#include <QMessageBox>
-
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,23 +34,14 @@ public:
     // "&Close", Esc and the title bar's close button. During a transfer it
     // cancels the transfer, and the dialog closes when the check has ended.
     void OnCancel();
-    // Downloads and runs the installer at `downloadLink`; returns only when
-    // it was not installed (or, with a test's exit function, after "exit").
+    // Downloads and runs the installer at `downloadLink`; once it has run
+    // the program ends (ProgramEnd), so this returns only when it was not
+    // installed (or in a test that records the end).
     void InstallUpgrade(const std::string& downloadLink);
 
     // The window while DoModal runs, else null.
     QDialog* Window() const { return m_window.get(); }
 
-    // How the dialog asks and tells: (parent, title, text, icon, buttons).
-    // Tests put in one that records and answers at once.
-    using MessageFunction = std::function<QMessageBox::StandardButton(
-        QWidget*, const QString&, const QString&, QMessageBox::Icon, QMessageBox::StandardButtons)>;
-    static MessageFunction SetMessageFunction(MessageFunction function);
-    // How the program ends once the upgrade is installed; std::exit by
-    // default. The main window may put in its own ending (saves flushed
-    // first); tests put in one that only records.
-    using ExitFunction = std::function<void(int)>;
-    static ExitFunction SetExitFunction(ExitFunction function);
     // Where the old version's uninstaller is looked for: beside the
     // executable unless a test names another folder (empty: the executable's).
     static void SetProgramDirForTests(const std::string& folder);
@@ -65,9 +54,8 @@ public:
     CPageFetcher m_fetcher;
 
 private:
-    QMessageBox::StandardButton Message(const std::string& title, const std::string& text,
-                                        QMessageBox::Icon icon,
-                                        QMessageBox::StandardButtons buttons);
+    static UserMessage::Answer Message(const std::string& title, const std::string& text,
+                                       UserMessage::Icon icon, UserMessage::Buttons buttons);
     void DownloadFailed();
 
     std::unique_ptr<QDialog> m_window;

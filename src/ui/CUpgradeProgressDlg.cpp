@@ -1,5 +1,6 @@
 #include "ui/CUpgradeProgressDlg.h"
 
+#include "ui/UiThread.h"
 #include "ui_UpgradeProgressDlg.h"
 
 CUpgradeProgressDlg::CUpgradeProgressDlg(QWidget* parent)
@@ -32,9 +33,7 @@ void CUpgradeProgressDlg::ShowNormal()
 void CUpgradeProgressDlg::SetProgressText(const std::string& text)
 {
     QLabel* label = m_ui->IDC_UPGRADE_STATUS;
-    QMetaObject::invokeMethod(
-        label, [label, text = QString::fromStdString(text)] { label->setText(text); },
-        Qt::QueuedConnection);
+    RunOnUi(label, [label, text = QString::fromStdString(text)] { label->setText(text); });
 }
 
 void CUpgradeProgressDlg::reject()

@@ -1,9 +1,10 @@
 #include "ui/DesktopMessageBox.h"
 
+#include "ui/UiThread.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
-#include <QThread>
 
 #include <cstdio>
 
@@ -20,15 +21,18 @@ QMessageBox::Icon BoxIcon(UserMessage::Icon icon)
         return QMessageBox::Information;
     case UserMessage::Icon::Exclamation:
         return QMessageBox::Warning;
+    case UserMessage::Icon::None:
+        return QMessageBox::NoIcon;
     }
     return QMessageBox::NoIcon;
 }
 
-UserMessage::Answer ShowHere(const std::string& text, UserMessage::Icon icon,
-                             UserMessage::Buttons buttons)
+UserMessage::Answer ShowHere(const UserMessage::Box& message)
 {
-    const bool yesNo = buttons == UserMessage::Buttons::YesNo;
-    QMessageBox box(BoxIcon(icon), QStringLiteral("Kestrelle"), QString::fromStdString(text),
+    KESTRELLE_ASSERT_UI_THREAD();
+    const bool yesNo = message.buttons == UserMessage::Buttons::YesNo;
+    QMessageBox box(BoxIcon(message.icon), QString::fromStdString(message.title),
+                    QString::fromStdString(message.text),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                     QApplication::activeWindow());
     // A page's or server's words must never be read as markup.
@@ -47,21 +51,13 @@ void DesktopMessageBox::Install()
     UserMessage::SetHandler(&DesktopMessageBox::Show);
 }
 
-UserMessage::Answer DesktopMessageBox::Show(const std::string& text, UserMessage::Icon icon,
-                                            UserMessage::Buttons buttons)
+UserMessage::Answer DesktopMessageBox::Show(const UserMessage::Box& box)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app) {
+    if (!QCoreApplication::instance()) {
         // No windows any more (the program is ending): say it where the core would.
-        std::fprintf(stderr, "Kestrelle: %s\n", text.c_str());
-        return buttons == UserMessage::Buttons::YesNo ? UserMessage::Answer::No
-                                                      : UserMessage::Answer::Ok;
+        std::fprintf(stderr, "Kestrelle: %s\n", box.text.c_str());
+        return box.buttons == UserMessage::Buttons::YesNo ? UserMessage::Answer::No
+                                                          : UserMessage::Answer::Ok;
     }
-    if (QThread::currentThread() == app->thread())
-        return ShowHere(text, icon, buttons);
-
-    UserMessage::Answer answer = UserMessage::Answer::No;
-    QMetaObject::invokeMethod(
-        app, [&] { answer = ShowHere(text, icon, buttons); }, Qt::BlockingQueuedConnection);
-    return answer;
+    return AskOnUi([&box] { return ShowHere(box); });
 }

@@ -2,17 +2,14 @@
 
 #include "platform/UserMessage.h"
 
-#include <string>
-
-// The desktop's answer to UserMessage::Show: a real message box captioned
-// "Kestrelle", always on the user-interface thread. A worker that asks waits
-// for the user's answer, as it would for a modal box of its own.
+// The desktop's answer to UserMessage::Show: a real message box, always on
+// the user-interface thread. A worker that asks waits for the user's answer,
+// as it would for a modal box of its own.
 class DesktopMessageBox
 {
 public:
     // Makes every UserMessage::Show of the process end up here.
     static void Install();
 
-    static UserMessage::Answer Show(const std::string& text, UserMessage::Icon icon,
-                                    UserMessage::Buttons buttons);
+    static UserMessage::Answer Show(const UserMessage::Box& box);
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "monitor/AlertSink.h"
+#include "ui/AlertSound.h"
+#include "ui/FlashAlertThread.h"
 #include "ui/TrayPresence.h"
 
 // The alert step that sounds and flashes the tray icon while the main
@@ -8,9 +10,20 @@
 class FlashAlert : public AlertSink
 {
 public:
-    explicit FlashAlert(TrayPresence& presence) : m_presence(presence) {}
-    void RaiseAlerts(const SiteAlert& alert) override { m_presence.FlashIfHidden(alert.siteName); }
+    FlashAlert(const TrayPresence& presence, CSystemTray& tray, AlertSound& sound)
+        : m_presence(presence), m_tray(tray), m_sound(sound)
+    {
+    }
+    void RaiseAlerts(const SiteAlert& alert) override
+    {
+        if (!m_presence.HiddenInTray())
+            return;
+        FlashAlertThread::KeepFlashing();
+        FlashAlertThread::Start(FlashAlertJob{&m_tray, alert.siteName, [this] { m_sound.Play(); }});
+    }
 
 private:
-    TrayPresence& m_presence;
+    const TrayPresence& m_presence;
+    CSystemTray& m_tray;
+    AlertSound& m_sound;
 };

@@ -1,9 +1,9 @@
 #include "ui/SiteListModel.h"
 
 #include "platform/Utf8Text.h"
+#include "ui/UiThread.h"
 
 #include <QChar>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <climits>
@@ -214,6 +214,8 @@ QString SiteListModel::ToQString(std::string_view text)
 
 void SiteListModel::RowsAboutToBeInserted(int first, int last)
 {
+    // Only the user-interface thread changes the rows' structure.
+    KESTRELLE_ASSERT_UI_THREAD();
     beginInsertRows(QModelIndex(), first, last);
 }
 
@@ -225,6 +227,7 @@ void SiteListModel::RowsInserted(int first, int last)
 
 void SiteListModel::RowsAboutToBeRemoved(int first, int last)
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     beginRemoveRows(QModelIndex(), first, last);
 }
 
@@ -236,6 +239,7 @@ void SiteListModel::RowsRemoved(int first, int last)
 
 void SiteListModel::AboutToSort()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     m_sortingIndexes = persistentIndexList();
 }
@@ -256,6 +260,7 @@ void SiteListModel::Sorted(const std::vector<int>& newRowOf)
 
 void SiteListModel::AboutToReset()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     beginResetModel();
 }
 
@@ -274,11 +279,12 @@ void SiteListModel::EntryChanged(EntryId id, unsigned columns)
     if (m_flushPosted)
         return;
     m_flushPosted = true;
-    QMetaObject::invokeMethod(this, &SiteListModel::FlushChanges, Qt::QueuedConnection);
+    RunOnUi(this, [this] { FlushChanges(); });
 }
 
 void SiteListModel::FlushChanges()
 {
+    KESTRELLE_ASSERT_UI_THREAD();
     std::unordered_map<EntryId, unsigned> pending;
     {
         std::lock_guard lock(m_pendingMutex);

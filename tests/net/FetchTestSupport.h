@@ -19,12 +19,11 @@ protected:
     {
         FetchSettings::ResetForTests();
         FetchWaiter::SetFactory({});
-        UserMessage::SetHandler(
-            [this](const std::string& text, UserMessage::Icon, UserMessage::Buttons) {
-                std::lock_guard lock(m_mutex);
-                m_messages.push_back(text);
-                return UserMessage::Answer::Ok;
-            });
+        UserMessage::SetHandler([this](const UserMessage::Box& box) {
+            std::lock_guard lock(m_mutex);
+            m_messages.push_back(box.text);
+            return UserMessage::Answer::Ok;
+        });
     }
     void TearDown() override
     {

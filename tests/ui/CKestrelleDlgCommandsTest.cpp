@@ -1,23 +1,37 @@
 #include "MessageRecorder.h"
+#include "RecordingTrayHost.h"
 #include "UiTestSupport.h"
 #include "monitor/DataFile.h"
 #include "monitor/DataFileSaver.h"
 #include "monitor/SiteList.h"
+#include "platform/Clock.h"
+#include "platform/TimeText.h"
 #include "settings/StoreTestSupport.h"
+#include "ui/AlertSound.h"
 #include "ui/CAddSiteDlg.h"
 #include "ui/CKestrelleDlg.h"
 #include "ui/CSiteListCtrl.h"
+#include "ui/CSystemTray.h"
+#include "ui/CheckScheduler.h"
+#include "ui/FlashAlert.h"
+#include "ui/FlashAlertThread.h"
+#include "ui/ProgramEnd.h"
 #include "ui/SiteListModel.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 namespace {
 
@@ -32,16 +46,31 @@ protected:
         m_hadDataHome = old != nullptr;
         m_oldDataHome = old ? old : "";
         setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
-        window = std::make_unique<CKestrelleDlg>();
-        window->ListCtrl().SetSiteModel(&window->Model());
+        Clock::SetFixedForTests(kNow);
+        MakeWindow();
     }
     ~Commands() override
     {
         window.reset();
+        Clock::SetFixedForTests(0);
         if (m_hadDataHome)
             setenv("XDG_DATA_HOME", m_oldDataHome.c_str(), 1);
         else
             unsetenv("XDG_DATA_HOME");
+    }
+
+    // A window over the settings stored now, with its tray icon.
+    void MakeWindow()
+    {
+        window.reset();
+        window = std::make_unique<CKestrelleDlg>(std::make_unique<RecordingTrayHost>(record));
+        window->ListCtrl().SetSiteModel(&window->Model());
+        window->Tray().Create(CSystemTray::kTipLoading, CSystemTray::kIconNormal);
+    }
+    QAction* Entry(int position) { return window->Tray().Menu()->actions().at(position); }
+    std::string Label() const
+    {
+        return window->findChild<QLabel*>("labelNextCheck")->text().toStdString();
     }
 
     void Fill(const std::vector<std::string>& urls)
@@ -99,7 +128,9 @@ protected:
     std::string m_oldDataHome;
     bool m_hadDataHome = false;
     MessageRecorder messages;
+    std::shared_ptr<TrayRecord> record = std::make_shared<TrayRecord>();
     std::unique_ptr<CKestrelleDlg> window;
+    static constexpr std::time_t kNow = 1'700'000'000;
 };
 
 TEST_F(Commands, RemoveDeletesTheSelectedRowsInAscendingOrderThenSelectsRowZeroAndSaves)
@@ -168,6 +199,102 @@ TEST_F(Commands, EditChangesRowZeroWithoutASelectionAndNothingInAnEmptyList)
     EXPECT_EQ(row.mark, SiteEntry::kErrorMark);
     EXPECT_EQ(window->Sites().Text(1, SiteEntry::Url), "second");
     EXPECT_EQ(SavedUrls().front(), server.url("/new"));
+}
+
+TEST_F(Commands, EnabledCommandSwitchesTimerLabelAndIcon)
+{
+    window->RestartCheckTimer();
+    const std::string next = "Next check at " + TimeText::Local(kNow + 30 * 60);
+    const std::string off =
+        "Kestrelle is currently disabled. Right-click the tray-icon and click Enabled.";
+    const struct
+    {
+        const char* step;
+        bool timer;
+        std::string label;
+        int icon;
+    } table[] = {{"disable", false, off, 171},
+                 {"Options OK while off", false, off, 171},
+                 {"enable", true, next, 128}};
+    for (const auto& row : table) {
+        if (std::string(row.step) == "Options OK while off")
+            window->RestartCheckTimer();
+        else
+            Entry(CSystemTray::kEnabledPosition)->trigger();
+        EXPECT_EQ(window->Scheduler().IsActive(), row.timer) << row.step;
+        EXPECT_EQ(Label(), row.label) << row.step;
+        EXPECT_EQ(record->icon, row.icon) << row.step;
+    }
+}
+
+TEST_F(Commands, TimerTicksRunAPassAndRenewTheLabel)
+{
+    Write("m_Minutes", "1");
+    MakeWindow();
+    int passes = 0;
+    QObject::connect(window.get(), &CKestrelleDlg::PassEnded, [&](bool) { ++passes; });
+    window->Scheduler().SetMinuteForTests(5);
+    window->RestartCheckTimer();
+    window->findChild<QLabel*>("labelNextCheck")->clear();
+    ASSERT_TRUE(uitest::RunUntil([&] { return passes >= 2; }));
+    EXPECT_EQ(Label(), "Next check at " + TimeText::Local(kNow + 60));
+}
+
+TEST_F(Commands, ExitAsksAndOnYesEndsWithCodeZeroWhileAPassRuns)
+{
+    std::vector<int> exitCodes;
+    ProgramEnd::SetExitForTests([&](int code) { exitCodes.push_back(code); });
+    FlashAlertThread::SetStepForTests(2);
+    window->RestartCheckTimer();
+    messages.Answer(UserMessage::Answer::No);
+    Entry(7)->trigger();
+    ASSERT_EQ(messages.Texts(), std::vector<std::string>{"Are you sure you want to exit the "
+                                                         "program?\nYour web sites will no longer "
+                                                         "be monitored."});
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_TRUE(window->Scheduler().IsActive());
+
+    // A pass whose page is held until the test lets it go.
+    ScriptedHttpServer server;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    server.SetHandler("/held", [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        released.wait_for(lock, std::chrono::seconds(20), [&] { return release; });
+        return ScriptedHttpServer::Bytes(uitest::Page("text"));
+    });
+    Fill({server.url("/held")});
+    bool ended = false;
+    QObject::connect(window.get(), &CKestrelleDlg::PassEnded, [&](bool) { ended = true; });
+    window->CheckSites();
+    ASSERT_TRUE(
+        uitest::RunUntil([&] { return window->Sites().Text(0, SiteEntry::Status) == "CHECKING"; }));
+    window->MinimizeToTray();
+    FlashAlert flash(window->Presence(), window->Tray(), window->Sound());
+    SiteAlert alert;
+    alert.siteName = "example.com";
+    flash.RaiseAlerts(alert);
+    window->SaveSites();
+    messages.Answer(UserMessage::Answer::Yes);
+    Entry(7)->trigger();
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(exitCodes, std::vector<int>{0});
+    EXPECT_FALSE(FlashAlertThread::Running());
+    EXPECT_FALSE(window->Scheduler().IsActive());
+    EXPECT_FALSE(record->shown);
+    std::vector<SiteEntry> saved; // the save asked for is on disk, not waited for here
+    DataFile::ReadEntries(window->Saver().Path(), saved);
+    EXPECT_EQ(saved.size(), 1u);
+
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    EXPECT_TRUE(uitest::RunUntil([&] { return ended; }));
+    FlashAlertThread::SetStepForTests(FlashAlertThread::kStepMs);
+    ProgramEnd::SetExitForTests({});
 }
 
 } // namespace

@@ -48,8 +48,8 @@ TEST(DesktopServicesTest, WorkerQuestionIsAskedOnTheUiThreadAndWaitsForTheAnswer
     BoxAnswerer answerer;
     qApp->installEventFilter(&answerer);
     auto answer = std::async(std::launch::async, [] {
-        return DesktopMessageBox::Show("Are you sure?", UserMessage::Icon::Question,
-                                       UserMessage::Buttons::YesNo);
+        return DesktopMessageBox::Show(
+            {"Are you sure?", UserMessage::Icon::Question, UserMessage::Buttons::YesNo});
     });
     ASSERT_TRUE(uitest::RunUntil(
         [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));

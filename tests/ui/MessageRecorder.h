@@ -19,17 +19,16 @@ public:
 
     MessageRecorder()
     {
-        m_previous = UserMessage::SetHandler(
-            [this](const std::string& text, UserMessage::Icon icon, UserMessage::Buttons buttons) {
-                m_shown.push_back({text, icon});
-                if (!m_answers.empty()) {
-                    const auto answer = m_answers.front();
-                    m_answers.pop_front();
-                    return answer;
-                }
-                return buttons == UserMessage::Buttons::YesNo ? UserMessage::Answer::No
+        m_previous = UserMessage::SetHandler([this](const UserMessage::Box& box) {
+            m_shown.push_back({box.text, box.icon});
+            if (!m_answers.empty()) {
+                const auto answer = m_answers.front();
+                m_answers.pop_front();
+                return answer;
+            }
+            return box.buttons == UserMessage::Buttons::YesNo ? UserMessage::Answer::No
                                                               : UserMessage::Answer::Ok;
-            });
+        });
     }
     ~MessageRecorder() { UserMessage::SetHandler(m_previous); }
     MessageRecorder(const MessageRecorder&) = delete;

@@ -5,6 +5,7 @@
 #include "ui/CUpgradeDlg.h"
 #include "ui/CUpgradeProgressDlg.h"
 #include "ui/EventLoopWaiter.h"
+#include "ui/ProgramEnd.h"
 
 #include <QDialog>
 #include <QPushButton>
@@ -23,30 +24,32 @@ using Server = ScriptedHttpServer;
 namespace {
 
 // A message box as the tests compare it: title | text | icon | buttons.
-std::string Box(const std::string& title, const std::string& text, QMessageBox::Icon icon,
-                QMessageBox::StandardButtons buttons)
+using Icon = UserMessage::Icon;
+using Buttons = UserMessage::Buttons;
+
+std::string Box(const std::string& title, const std::string& text, Icon icon, Buttons buttons)
 {
-    return title + " | " + text + " | " + std::to_string(icon) + " | " +
-           std::to_string(buttons.toInt());
+    return title + " | " + text + " | " + std::to_string(int(icon)) + " | " +
+           std::to_string(int(buttons));
 }
 
 const std::string kMostRecent =
     Box("Kestrelle", "You have the most recent version v1.00.\nNo upgrade is available.",
-        QMessageBox::NoIcon, QMessageBox::Ok);
+        Icon::None, Buttons::Ok);
 const std::string kFailed =
     Box("Kestrelle",
         "There was a problem while downloading the update for your software. Your current version "
         "is still installed.\n\nYou can manually upgrade your software by "
         "visiting " KESTRELLE_DOWNLOAD_URL
         " and clicking Download Evaluation to obtain the latest version.",
-        QMessageBox::Information, QMessageBox::Ok);
+        Icon::Information, Buttons::Ok);
 
 std::string Question(const std::string& description)
 {
     return Box("A new upgrade is available.",
                "A new upgrade of Kestrelle is available for download.\n\nDescription:\n\n" +
                    description + "\n\nWould you like to download the upgrade now?",
-               QMessageBox::NoIcon, QMessageBox::Yes | QMessageBox::No);
+               Icon::None, Buttons::YesNo);
 }
 
 std::string Page(const std::string& version, const std::string& link)
@@ -79,19 +82,17 @@ protected:
         fs::create_directory(m_runtime);
         chmod(m_runtime.c_str(), 0700);
         setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
-        CUpgradeDlg::SetMessageFunction([this](QWidget*, const QString& title, const QString& text,
-                                               QMessageBox::Icon icon,
-                                               QMessageBox::StandardButtons buttons) {
-            m_shown.push_back(Box(title.toStdString(), text.toStdString(), icon, buttons));
-            return buttons.testFlag(QMessageBox::Yes) ? m_answer : QMessageBox::Ok;
+        m_handler = UserMessage::SetHandler([this](const UserMessage::Box& box) {
+            m_shown.push_back(Box(box.title, box.text, box.icon, box.buttons));
+            return box.buttons == Buttons::YesNo ? m_answer : UserMessage::Answer::Ok;
         });
-        CUpgradeDlg::SetExitFunction([this](int code) { m_exits.push_back(code); });
+        ProgramEnd::SetExitForTests([this](int code) { m_exits.push_back(code); });
         m_dlg.SetUpgradeInfo("Kestrelle", 1.0f, PageUrl());
     }
     void TearDown() override
     {
-        CUpgradeDlg::SetMessageFunction({});
-        CUpgradeDlg::SetExitFunction({});
+        UserMessage::SetHandler(m_handler);
+        ProgramEnd::SetExitForTests({});
         CUpgradeDlg::SetProgramDirForTests("");
         FetchSettings::ResetForTests();
         FetchWaiter::SetFactory({});
@@ -136,7 +137,8 @@ protected:
     CUpgradeDlg m_dlg;
     std::vector<std::string> m_shown;
     std::vector<int> m_exits;
-    QMessageBox::StandardButton m_answer = QMessageBox::No;
+    UserMessage::Answer m_answer = UserMessage::Answer::No;
+    UserMessage::Handler m_handler;
 };
 
 } // namespace
@@ -184,7 +186,7 @@ TEST_F(UpgradeDlgFlow, YesRunsUninstallerBesideTheProgramThenInstallerAndExits)
                                                     "\"$1\" \"$(pwd)\" \"$(stat -c %a .)\" >> " +
                                                         record + "\n"));
     ServePage(Page("2", m_front->url("/setup")));
-    m_answer = QMessageBox::Yes;
+    m_answer = UserMessage::Answer::Yes;
     Check(m_dlg);
     fs::current_path(startDir);
 
@@ -221,7 +223,7 @@ TEST_F(UpgradeDlgFlow, RefusedOrFailedDownloadsSayWhereToGetTheUpgrade)
          "from https to plain http"},
         {"installer not found", PageUrl(), m_front->url("/setup"), nullptr},
     };
-    m_answer = QMessageBox::Yes;
+    m_answer = UserMessage::Answer::Yes;
     for (const auto& c : cases) {
         CUpgradeDlg dlg;
         dlg.SetUpgradeInfo("Kestrelle", 1.0f, c.page);
@@ -302,7 +304,7 @@ TEST_F(UpgradeDlgFlow, ClosingDuringTheDownloadCancelsItAndLeavesNoFile)
     EventLoopWaiter::Install();
     ServeSlowInstaller(m_server);
     ServePage(Page("2", m_front->url("/setup")));
-    m_answer = QMessageBox::Yes;
+    m_answer = UserMessage::Answer::Yes;
     QTimer closer;
     OnceDownloading(closer, m_dlg, [this] { m_dlg.Window()->reject(); });
     const Outcome outcome = Check(m_dlg);
@@ -332,7 +334,7 @@ TEST_F(UpgradeDlgFlow, ExitingDuringTheDownloadLeavesNoFile)
             EventLoopWaiter::Install();
             ServeSlowInstaller(m_server);
             ServePage(Page("2", m_front->url("/setup")));
-            m_answer = QMessageBox::Yes;
+            m_answer = UserMessage::Answer::Yes;
             QTimer exiter;
             // The child's own folder would outlive it: std::exit runs no
             // destructors of the test.
