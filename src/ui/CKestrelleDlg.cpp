@@ -15,6 +15,7 @@
 #include "ui/CUpgradeDlg.h"
 #include "ui/SiteListModel.h"
 #include "ui/TrayPresence.h"
+#include "ui/UiThread.h"
 #include "ui_KestrelleDlg.h"
 
 #include <QAction>
@@ -70,6 +71,10 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
         std::lock_guard lock(m_monitor->windowMutex);
         m_monitor->window = this;
     }
+    // Entries another program added to the file or removed from it join
+    // the list on this thread, where its rows change.
+    m_monitor->saver.SetChangeNotice(
+        [this] { RunOnUi(this, [this] { m_monitor->saver.TakeChanges(m_monitor->list); }); });
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
     connect(m_ui->buttonUpgrade, &QPushButton::clicked, this, &CKestrelleDlg::OnUpgrade);
@@ -122,6 +127,7 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
 
 CKestrelleDlg::~CKestrelleDlg()
 {
+    m_monitor->saver.SetChangeNotice({});
     std::lock_guard lock(m_monitor->windowMutex);
     m_monitor->window = nullptr;
 }
@@ -141,7 +147,9 @@ void CKestrelleDlg::OnInitDialog()
 
 void CKestrelleDlg::LoadSites()
 {
-    DataFile::LoadSites(m_monitor->list, m_monitor->saver.Path());
+    // A list that did not load whole is not saved over; the user is told.
+    if (!m_monitor->saver.Load(m_monitor->list))
+        UserMessage::Show(m_monitor->saver.LoadProblem(), UserMessage::Icon::Exclamation);
 }
 
 void CKestrelleDlg::SaveSites()
