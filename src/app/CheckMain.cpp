@@ -14,8 +14,11 @@
 #include "platform/BrokenPipe.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <langinfo.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -26,6 +29,18 @@ namespace {
 // A terminal has no balloon: the ERROR line that the report prints carries
 // the balloon's text. The one alert step the checker has is the e-mail, and
 // only when asked for with --mail.
+
+// libcurl writes a host name such as "bücher.example" in its ASCII form
+// through the character set of the C library's locale, which is plain ASCII
+// until the program sets one. The desktop program's Qt takes the user's and
+// falls back to UTF-8 where that one is not UTF-8; the checker does the same,
+// so that both judge a site alike.
+void UseUtf8Characters()
+{
+    std::setlocale(LC_CTYPE, "");
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+}
 
 int Fail(const std::string& message)
 {
@@ -66,7 +81,7 @@ int Run(const std::vector<std::string>& args)
     CheckReport report(stdout);
     std::unique_ptr<DataFileSaver> saver;
     if (options.save)
-        saver = std::make_unique<DataFileSaver>(path);
+        saver = std::make_unique<DataFileSaver>(path, DataFileSaver::Mode::Outcomes);
     CheckPass pass(list, saver.get(), alerts);
     pass.SetObserver(&report);
     pass.CheckSites();
@@ -87,6 +102,7 @@ int Run(const std::vector<std::string>& args)
 int main(int argc, char** argv)
 {
     BrokenPipe::IgnoreForProcess();
+    UseUtf8Characters();
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& e) {

@@ -1,13 +1,16 @@
 #include "app/SingleInstance.h"
 
+#include "platform/AppPaths.h"
+#include "platform/UserMessage.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
 
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -39,20 +42,43 @@ QString SingleInstance::Name()
 QString SingleInstance::Folder()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).isAbsolute())
+    if (!runtime.isEmpty() && AppPaths::IsPrivateFolder(QDir::cleanPath(runtime).toStdString()))
         return QDir::cleanPath(runtime);
-    return QDir::tempPath();
+    const QString ours =
+        QDir::cleanPath(QDir::tempPath() + QStringLiteral("/kestrelle-%1").arg(getuid()));
+    if (AppPaths::IsPrivateFolder(ours.toStdString(), true))
+        return ours;
+    const std::string data = AppPaths::FolderOf(AppPaths::DataFile());
+    if (AppPaths::IsPrivateFolder(data))
+        return QString::fromStdString(data);
+    return {};
 }
 
 bool SingleInstance::Claim()
 {
+    if (Folder().isEmpty()) {
+        std::fprintf(stderr, "Kestrelle: no folder of this user's alone to keep the one-copy "
+                             "lock in; a second copy will not be noticed\n");
+        return true;
+    }
     m_lock = std::make_unique<QLockFile>(SocketPath() + QStringLiteral(".lock"));
     // A live first copy keeps its lock however long it runs; only a dead
     // owner's lock is taken over.
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {
         if (m_lock->error() == QLockFile::LockFailedError) {
-            TellFirstCopy();
+            if (!TellFirstCopy()) {
+                qint64 pid = 0;
+                QString host, app;
+                m_lock->getLockInfo(&pid, &host, &app);
+                const std::string why =
+                    "Kestrelle is running already (process " + std::to_string(pid) + " holds " +
+                    m_lock->fileName().toStdString() +
+                    "), but that copy does not answer, so this one ends. If no Kestrelle runs, "
+                    "remove that file and start Kestrelle again.";
+                std::fprintf(stderr, "Kestrelle: %s\n", why.c_str());
+                UserMessage::Show(why, UserMessage::Icon::Stop);
+            }
             return false;
         }
         // No lock can be made here: running twice is better than not at all.
@@ -67,10 +93,10 @@ bool SingleInstance::Claim()
     return true;
 }
 
-void SingleInstance::TellFirstCopy()
+bool SingleInstance::TellFirstCopy()
 {
     // The first copy takes the lock an instant before it listens; give it a
-    // moment, then end silently as a copy that finds nobody does.
+    // moment.
     const QDeadlineTimer deadline(3000);
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
@@ -81,10 +107,11 @@ void SingleInstance::TellFirstCopy()
             socket.disconnectFromServer();
             if (socket.state() != QLocalSocket::UnconnectedState)
                 socket.waitForDisconnected(1000);
-            return;
+            return true;
         }
         QThread::msleep(50);
     }
+    return false;
 }
 
 void SingleInstance::OnConnection()

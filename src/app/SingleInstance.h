@@ -12,8 +12,12 @@ class QLockFile;
 // on a local socket beside it; a later copy finds the lock held, tells the
 // first copy through the socket to show its window, and ends. A lock left by
 // a copy that died is taken over (the lock file names the owner's process).
-// Both live in $XDG_RUNTIME_DIR when it is set, else in the temporary folder,
-// so separate sessions of one user (and separate test runs) never meet.
+// Both live in a folder that only this user can write into, so that nobody
+// else can plant a lock that stops the program: $XDG_RUNTIME_DIR when it is
+// set (separate sessions of one user, and separate test runs, never meet),
+// else a folder of ours (mode 0700) in the temporary folder, else the data
+// folder. A folder owned by someone else, or that others may write into, is
+// passed over.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -27,12 +31,14 @@ public:
 
     // True when this is the first copy: the lock is held and the socket
     // listens. False when another copy holds the lock; that copy has then
-    // been told to show its window (as far as it could be reached). A lock
-    // that cannot be made at all (folder not writable) counts as first.
+    // been told to show its window; when it could not be reached, standard
+    // error and a message box say why this start gives up. A lock that
+    // cannot be made at all (no private folder) counts as first.
     bool Claim();
 
     // The shared name: "KESTRELLE_ONLYONCE" and the user's.
     static QString Name();
+    // Empty when no folder fits.
     static QString Folder();
 
 Q_SIGNALS:
@@ -40,7 +46,7 @@ Q_SIGNALS:
     void RestoreRequested();
 
 private:
-    void TellFirstCopy();
+    bool TellFirstCopy();
     void OnConnection();
 
     std::unique_ptr<QLockFile> m_lock;

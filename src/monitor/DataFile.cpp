@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
+#include "platform/FolderLock.h"
 #include "platform/InputFile.h"
 #include "platform/Utf8Text.h"
 
@@ -251,8 +252,10 @@ private:
     bool m_ok = true;
 };
 
-// std::mutex has no destructor to run at exit, so a save still under way on
-// a writer thread while the process ends never meets a destroyed lock.
+// Threads of this process queue here, so that only one of them at a time
+// waits for the folder's lock. std::mutex has no destructor to run at exit,
+// so a save still under way on a writer thread while the process ends never
+// meets a destroyed lock.
 std::mutex g_saveMutex;
 
 } // namespace
@@ -271,19 +274,29 @@ bool DataFile::LoadSites(SiteList& list, const std::string& path)
     return ok;
 }
 
-bool DataFile::ReadEntries(const std::string& path, std::vector<SiteEntry>& out)
+bool DataFile::ReadEntries(const std::string& path, std::vector<SiteEntry>& out,
+                           InputFile::Stamp* stamp, std::string* error)
 {
+    const auto fail = [&](const std::string& why) {
+        Report("cannot read the site list", path, why);
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (stamp)
+        *stamp = {};
     try {
         InputFile file;
         switch (file.Open(path)) {
         case InputFile::OpenResult::Absent:
             return true;
         case InputFile::OpenResult::Failed:
-            Report("cannot read the site list", path, file.Error());
-            return false;
+            return fail(file.Error());
         case InputFile::OpenResult::Opened:
             break;
         }
+        if (stamp)
+            *stamp = file.FileStamp();
 
         LineReader in(file);
         while (!in.AtEnd()) {
@@ -312,13 +325,11 @@ bool DataFile::ReadEntries(const std::string& path, std::vector<SiteEntry>& out)
             out.push_back(std::move(entry));
         }
         if (in.Failed()) {
-            Report("cannot read the site list", path, file.Error());
-            return false;
+            return fail(file.Error());
         }
         return true;
     } catch (const std::exception& e) {
-        Report("cannot read the site list", path, e.what());
-        return false;
+        return fail(e.what());
     }
 }
 
@@ -338,7 +349,30 @@ bool DataFile::SaveSites(const SiteList& list, const std::string& path)
 
 bool DataFile::SaveEntries(const std::vector<SiteEntry>& entries, const std::string& path)
 {
+    return WithTurn(path, [&] { return WriteEntries(entries, path); });
+}
+
+bool DataFile::WithTurn(const std::string& path, const std::function<bool()>& save)
+{
     std::lock_guard saveLock(g_saveMutex);
+    try {
+        const FolderLock turn(AppPaths::FolderOf(path), kTurnBound);
+        if (turn.TimedOut()) {
+            Report("cannot save the site list to", path,
+                   "another program kept its folder locked for " +
+                       std::to_string(kTurnBound.count()) + " seconds");
+            return false;
+        }
+        return save();
+    } catch (const std::exception& e) {
+        Report("cannot save the site list to", path, e.what());
+        return false;
+    }
+}
+
+bool DataFile::WriteEntries(const std::vector<SiteEntry>& entries, const std::string& path,
+                            InputFile::Stamp* written)
+{
     try {
         AtomicFile file(path);
         if (!file.Open()) {
@@ -365,6 +399,8 @@ bool DataFile::SaveEntries(const std::vector<SiteEntry>& entries, const std::str
             Report("cannot save the site list to", path, file.Error());
             return false;
         }
+        if (written)
+            *written = InputFile::StampOf(path);
         return true;
     } catch (const std::exception& e) {
         Report("cannot save the site list to", path, e.what());

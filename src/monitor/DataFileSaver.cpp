@@ -2,8 +2,10 @@
 
 #include "monitor/DataFile.h"
 #include "monitor/SiteList.h"
+#include "platform/Utf8Text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -50,7 +52,7 @@ void Unregister(DataFileSaver* saver)
 
 } // namespace
 
-DataFileSaver::DataFileSaver(std::string path) : m_path(std::move(path))
+DataFileSaver::DataFileSaver(std::string path, Mode mode) : m_path(std::move(path)), m_mode(mode)
 {
     m_writer = std::thread([this] { WriterLoop(); });
     Register(this);
@@ -117,10 +119,152 @@ void DataFileSaver::WriterLoop()
         // now on; a later one sets m_pending again and gets its own write.
         const std::uint64_t ticket = m_asked;
         lock.unlock();
-        const bool ok = DataFile::SaveSites(list, m_path);
+        const bool ok = Write(list);
         lock.lock();
         m_written = ticket;
         m_lastOk = ok;
         m_changed.notify_all();
     }
+}
+
+bool DataFileSaver::Load(SiteList& list)
+{
+    std::vector<SiteEntry> entries;
+    InputFile::Stamp stamp;
+    std::string why;
+    bool whole = DataFile::ReadEntries(m_path, entries, &stamp, &why);
+    std::vector<std::string> keys = SiteListMerge::Keys(entries);
+    std::size_t appended = 0;
+    try {
+        for (; appended < entries.size(); ++appended)
+            list.Append(std::move(entries[appended]));
+    } catch (const std::exception& e) {
+        keys.resize(appended); // the rest is not in the list: the next write takes it in
+        std::fprintf(stderr, "Kestrelle: cannot read the site list %s: %s\n", m_path.c_str(),
+                     e.what());
+        why = e.what();
+        whole = false;
+    }
+    {
+        std::lock_guard lock(m_fileMutex);
+        m_baseKeys = keys;
+        // What was not read is still in the file: the next write reads it
+        // again first, and it joins the list, or nothing is written.
+        m_baseStamp = whole ? std::optional(stamp) : std::nullopt;
+        m_loadedInto = &list;
+    }
+    std::lock_guard lock(m_ownerMutex);
+    m_loadProblem.clear();
+    if (!whole)
+        m_loadProblem = "The site list " + m_path + " could not be read whole (" + why +
+                        ").\n\nKestrelle watches the " + std::to_string(keys.size()) +
+                        " sites it could read, but saves no change to the list while the file "
+                        "cannot be read whole, so that nothing in it is lost. Repair the file "
+                        "or move it away: the next save then writes the list again.";
+    return whole;
+}
+
+std::string DataFileSaver::LoadProblem() const
+{
+    std::lock_guard lock(m_ownerMutex);
+    return m_loadProblem;
+}
+
+void DataFileSaver::SetChangeNotice(std::function<void()> notice)
+{
+    std::lock_guard lock(m_ownerMutex);
+    m_notice = std::move(notice);
+}
+
+void DataFileSaver::TakeChanges(SiteList& list)
+{
+    std::lock_guard lock(m_changesMutex);
+    SiteListMerge::Apply(m_changes, list);
+    m_changes = {};
+}
+
+bool DataFileSaver::Write(const SiteList& list)
+{
+    return DataFile::WithTurn(m_path, [&] {
+        return m_mode == Mode::Outcomes ? WriteOutcomes(list) : WriteWholeList(list);
+    });
+}
+
+namespace {
+bool RefuseUnread(const std::string& path)
+{
+    std::fprintf(stderr,
+                 "Kestrelle: not saved to %s: it cannot be read whole, and writing it would "
+                 "lose what was not read\n",
+                 path.c_str());
+    return false;
+}
+} // namespace
+
+bool DataFileSaver::WriteWholeList(const SiteList& list)
+{
+    std::unique_lock fileLock(m_fileMutex);
+    const InputFile::Stamp now = InputFile::StampOf(m_path);
+    bool newChanges = false;
+    SiteListMerge::Changes theirs;
+    // A file that is gone is written anew from the list: its going is no
+    // reason to drop every entry.
+    if (now.present && m_baseStamp != now) {
+        std::vector<SiteEntry> entries;
+        InputFile::Stamp read;
+        if (!DataFile::ReadEntries(m_path, entries, &read))
+            return RefuseUnread(m_path);
+        std::vector<std::string> keys = SiteListMerge::Keys(entries);
+        if (m_baseKeys) {
+            theirs = SiteListMerge::Between(*m_baseKeys, std::move(entries));
+            newChanges = !theirs.Empty();
+        }
+        // The changes are carried from here on, until the list has them.
+        m_baseKeys = std::move(keys);
+        m_baseStamp = read;
+    }
+
+    std::vector<SiteEntry> entries;
+    bool owed;
+    {
+        std::lock_guard changesLock(m_changesMutex);
+        m_changes.Append(std::move(theirs));
+        entries = list.Snapshot();
+        SiteListMerge::Apply(m_changes, entries);
+        owed = !m_changes.Empty();
+    }
+    if (newChanges && owed) {
+        std::unique_lock ownerLock(m_ownerMutex);
+        if (m_notice) {
+            m_notice();
+        } else if (m_loadedInto) {
+            ownerLock.unlock();
+            TakeChanges(*m_loadedInto);
+        }
+    }
+
+    InputFile::Stamp written;
+    if (!DataFile::WriteEntries(entries, m_path, &written))
+        return false;
+    // Entries too short to be written are not in the file.
+    std::erase_if(entries, [](const SiteEntry& e) {
+        return Utf8Text::CharacterCount(e.field(SiteEntry::Url)) <= 1;
+    });
+    m_baseKeys = SiteListMerge::Keys(entries);
+    m_baseStamp = written;
+    return true;
+}
+
+bool DataFileSaver::WriteOutcomes(const SiteList& list)
+{
+    std::vector<SiteEntry> ours = list.Snapshot();
+    std::vector<SiteEntry> theirs;
+    InputFile::Stamp read;
+    if (!DataFile::ReadEntries(m_path, theirs, &read))
+        return RefuseUnread(m_path);
+    // A list that is gone gets the checked entries back.
+    if (!read.present)
+        return DataFile::WriteEntries(ours, m_path);
+    SiteListMerge::TakeOutcomes(ours, theirs);
+    return DataFile::WriteEntries(theirs, m_path);
 }

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "monitor/SiteListMerge.h"
+#include "platform/InputFile.h"
+
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 class SiteList;
 
@@ -19,18 +25,54 @@ class SiteList;
 // for. A process that ends normally (return from main, std::exit) first
 // finishes every save asked for.
 //
+// Other programs save the same file (the checker run from cron beside the
+// desktop program). Each write happens in the turn of every saver of the
+// folder (DataFile::WithTurn) and keeps what the others did:
+//
+// - WholeList (the desktop program): the list is written, and when the file
+//   is not as this saver last read or wrote it, the entries someone else
+//   added are added and those they removed are removed, in the file and in
+//   the list (TakeChanges). Only entries are taken; the user's own edits
+//   and this program's check outcomes stay.
+// - Outcomes (the checker): only the outcome fields of the list's entries
+//   are written, into the entries of the file as it is then; every other
+//   entry and field of the file stays.
+//
+// A file that could not be read whole is never written over: the write
+// fails until the file can be read again, and then its entries join.
+//
 // The writer reads the list after Save has returned: the list must outlive
 // every save asked for (destroy the saver, or Flush, before the list).
 class DataFileSaver
 {
 public:
-    explicit DataFileSaver(std::string path);
+    enum class Mode
+    {
+        WholeList,
+        Outcomes,
+    };
+
+    explicit DataFileSaver(std::string path, Mode mode = Mode::WholeList);
     // Finishes every save asked for, then stops the writer.
     ~DataFileSaver();
     DataFileSaver(const DataFileSaver&) = delete;
     DataFileSaver& operator=(const DataFileSaver&) = delete;
 
     const std::string& Path() const { return m_path; }
+
+    // Appends the file's entries to `list` (DataFile::LoadSites) and keeps
+    // them as what the file holds. False when the file is there but could
+    // not be read whole; saves then refuse to write until it can be.
+    bool Load(SiteList& list);
+    // After a failed Load: what the user is told, in a few sentences.
+    std::string LoadProblem() const;
+
+    // Called on the writer's thread when entries that someone else added to
+    // or removed from the file wait to be taken into the loaded list; the
+    // owner then calls TakeChanges on the thread that may change the list's
+    // rows. Without a notice the writer takes them in itself.
+    void SetChangeNotice(std::function<void()> notice);
+    void TakeChanges(SiteList& list);
 
     // Returns at once; no copy is made on the caller's thread.
     void Save(const SiteList& list);
@@ -48,8 +90,31 @@ private:
     std::uint64_t Queue(const SiteList& list);
     bool WaitFor(std::uint64_t ticket);
     void WriterLoop();
+    bool Write(const SiteList& list);
+    bool WriteWholeList(const SiteList& list);
+    bool WriteOutcomes(const SiteList& list);
 
     const std::string m_path;
+    const Mode m_mode;
+
+    // The file as this saver last read or wrote it; the writer's, and
+    // Load's before the first save. Keys are unknown until a load; a stamp
+    // that is unknown means the file must be read before it is written.
+    std::mutex m_fileMutex;
+    std::optional<std::vector<std::string>> m_baseKeys;
+    std::optional<InputFile::Stamp> m_baseStamp;
+    SiteList* m_loadedInto = nullptr;
+
+    // The owner's: never held while the disk is written.
+    mutable std::mutex m_ownerMutex;
+    std::string m_loadProblem;
+    std::function<void()> m_notice;
+
+    // Changes of others written to the file, not yet taken into the list.
+    // Taking them and copying the list for a write exclude each other.
+    std::mutex m_changesMutex;
+    SiteListMerge::Changes m_changes;
+
     std::mutex m_mutex;
     std::condition_variable m_changed;
     const SiteList* m_pending = nullptr; // owed a save

@@ -18,19 +18,6 @@ std::string HomeDir()
     return "/";
 }
 
-// Makes every missing folder of `path`, private to the user: the list holds
-// the user's pages and addresses.
-void MakeFolders(const std::string& path)
-{
-    for (std::size_t at = 1; at <= path.size(); ++at) {
-        if (at < path.size() && path[at] != '/')
-            continue;
-        const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return;
-    }
-}
-
 bool IsFolder(const std::string& path)
 {
     struct stat st;
@@ -51,6 +38,37 @@ std::string AppPaths::DataFile()
     const std::string folder = (base == "/" ? "" : base) + "/Kestrelle";
     MakeFolders(folder);
     return folder + kSeparator + kDataFileName;
+}
+
+std::string AppPaths::FolderOf(const std::string& path)
+{
+    const auto cut = path.rfind(kSeparator);
+    if (cut == std::string::npos)
+        return ".";
+    if (cut == 0)
+        return "/";
+    return path.substr(0, cut);
+}
+
+bool AppPaths::MakeFolders(const std::string& path)
+{
+    if (IsFolder(path))
+        return true;
+    const std::string parent = FolderOf(path);
+    if (parent == path || !MakeFolders(parent))
+        return false;
+    return (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) && IsFolder(path);
+}
+
+bool AppPaths::IsPrivateFolder(const std::string& path, bool make)
+{
+    if (path.empty() || path.front() != '/')
+        return false;
+    if (make)
+        ::mkdir(path.c_str(), 0700);
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 022) == 0;
 }
 
 std::string AppPaths::ProgramDataFile(const std::string& name)
@@ -75,13 +93,7 @@ std::string AppPaths::ExecutableDir()
     const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
     if (n <= 0)
         return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    const auto cut = path.rfind(kSeparator);
-    if (cut == std::string::npos)
-        return ".";
-    if (cut == 0)
-        return "/";
-    return path.substr(0, cut);
+    return FolderOf(std::string(buf, static_cast<size_t>(n)));
 }
 
 std::string AppPaths::BesideExecutable(const std::string& name)

@@ -27,6 +27,17 @@ public:
     // ExecutableDir() + separator + name.
     static std::string BesideExecutable(const std::string& name);
 
+    // The folder a path names its file in: "." for a bare name, "/" for a
+    // file at the root.
+    static std::string FolderOf(const std::string& path);
+    // Makes every missing folder of `path` with mode 0700 (they hold the
+    // user's list and settings). True when `path` is a folder afterwards.
+    static bool MakeFolders(const std::string& path);
+    // True when `path` is a folder, not a link, that belongs to this user
+    // and that nobody else may write into. With `make`, a missing last
+    // folder is made first, with mode 0700.
+    static bool IsPrivateFolder(const std::string& path, bool make = false);
+
     static constexpr char kSeparator = '/';
     static constexpr const char* kDataFileName = "kestrelle.dat";
 };

@@ -1,5 +1,7 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/AppPaths.h"
+
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -13,16 +15,6 @@
 namespace {
 constexpr mode_t kNewFileMode = 0644;
 
-std::string FolderOf(const std::string& path)
-{
-    const auto cut = path.rfind('/');
-    if (cut == std::string::npos)
-        return ".";
-    if (cut == 0)
-        return "/";
-    return path.substr(0, cut);
-}
-
 std::string NameOf(const std::string& path)
 {
     const auto cut = path.rfind('/');
@@ -35,7 +27,9 @@ std::string NameOf(const std::string& path)
 // the rename, and the kernel drops it when the writer dies: a file whose
 // lock can be taken belongs to nobody. One taken between a writer's making
 // and locking its file is caught by the writer, which then sees its file
-// unlinked and makes another.
+// unlinked and makes another. The writer locks through the descriptor that
+// made the file, never by opening its name again: the name may be gone by
+// then.
 void RemoveLeftovers(const std::string& folder, const std::string& prefix, const std::string& own)
 {
     DIR* dir = ::opendir(folder.c_str());
@@ -107,7 +101,7 @@ bool AtomicFile::Open()
         if (n <= 0)
             break;
         const std::string to(link, static_cast<std::size_t>(n));
-        m_target = to.front() == '/' ? to : FolderOf(m_target) + "/" + to;
+        m_target = to.front() == '/' ? to : AppPaths::FolderOf(m_target) + "/" + to;
     }
     mode_t mode = kNewFileMode;
     if (::stat(m_target.c_str(), &st) == 0) {
@@ -125,7 +119,7 @@ bool AtomicFile::Open()
     // Hidden, and named after the target, so that a temporary file left by a
     // crash is recognisable and never taken for a list of its own.
     const std::string prefix = "." + NameOf(m_target) + ".new-";
-    const std::string folder = FolderOf(m_target);
+    const std::string folder = AppPaths::FolderOf(m_target);
     for (int attempt = 0;; ++attempt) {
         std::string pattern = folder + "/" + prefix + "XXXXXX";
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
@@ -133,11 +127,14 @@ bool AtomicFile::Open()
             return Fail("cannot create a file beside it", errno);
         m_fd = fd;
         m_tempPath = pattern;
-        // A second descriptor carries the lock, so that the data descriptor
-        // can be closed (and its errors seen) before the rename while the
-        // file stays locked until the rename is done.
-        m_lockFd = ::open(m_tempPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (m_lockFd < 0 || ::flock(m_lockFd, LOCK_EX) != 0)
+        // The lock goes with the open file, which a second descriptor of it
+        // shares: the data descriptor can then be closed (and its errors
+        // seen) before the rename while the file stays locked until the
+        // rename is done.
+        if (::flock(m_fd, LOCK_EX) != 0)
+            return Fail("cannot lock the file beside it", errno);
+        m_lockFd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+        if (m_lockFd < 0)
             return Fail("cannot lock the file beside it", errno);
         struct stat own;
         if (::fstat(m_lockFd, &own) == 0 && own.st_nlink > 0)
@@ -187,7 +184,8 @@ bool AtomicFile::Commit()
 
     // Make the rename itself survive a power cut. The new content is in
     // place already, so a folder that cannot be flushed is not a failure.
-    const int dir = ::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir =
+        ::open(AppPaths::FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -15,6 +15,16 @@ public:
         Failed, // it is there but cannot be opened; Error() says why
     };
 
+    // Which file a name stood for and how it was: a save by anyone else, or
+    // an edit in place, gives another stamp.
+    struct Stamp
+    {
+        bool present = false;
+        unsigned long long device = 0, inode = 0, size = 0;
+        long long modified = 0, changed = 0; // nanoseconds
+        bool operator==(const Stamp&) const = default;
+    };
+
     InputFile() = default;
     ~InputFile();
     InputFile(const InputFile&) = delete;
@@ -28,7 +38,18 @@ public:
 
     const std::string& Error() const { return m_error; }
 
+    // The open file's stamp.
+    Stamp FileStamp() const;
+    // The stamp of the file a path names now; not present when it names none.
+    static Stamp StampOf(const std::string& path);
+
+    // Reads of `path` fail with an input/output error once `bytes` of it
+    // have been read, as a failing disk does; an empty path ends it.
+    static void FailReadsForTests(const std::string& path, std::size_t bytes);
+
 private:
     int m_fd = -1;
+    std::size_t m_read = 0;
+    std::size_t m_failAfter = static_cast<std::size_t>(-1);
     std::string m_error;
 };

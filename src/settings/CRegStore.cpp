@@ -1,5 +1,6 @@
 #include "settings/CRegStore.h"
 
+#include "platform/AppPaths.h"
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -136,21 +136,6 @@ std::string ConfigHome()
     return std::string(home ? home : "") + "/.config";
 }
 
-std::string FolderOf(const std::string& path)
-{
-    return path.substr(0, path.rfind('/'));
-}
-
-// Each missing folder is made for the owner only, as a configuration folder
-// should be.
-bool MakeFolders(const std::string& path)
-{
-    struct stat st = {};
-    if (path.empty() || ::stat(path.c_str(), &st) == 0)
-        return path.empty() || S_ISDIR(st.st_mode);
-    return MakeFolders(FolderOf(path)) && (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST);
-}
-
 // Reads the file only when it is a regular one, opened without blocking so
 // that a FIFO of that name cannot hold the program up. False, with `why`,
 // when it is refused; a missing file is empty. A writer makes the file when
@@ -206,19 +191,6 @@ struct WriterTurn
     int fd;
 };
 
-// Under the writers' lock every new file beside the settings is one that a
-// killed writer left, with a copy of the password in it.
-void RemoveLeftovers(const std::string& path)
-{
-    const std::string prefix = "." + path.substr(path.rfind('/') + 1) + ".new-";
-    if (DIR* dir = ::opendir(FolderOf(path).c_str())) {
-        while (const dirent* entry = ::readdir(dir))
-            if (std::string_view(entry->d_name).substr(0, prefix.size()) == prefix)
-                ::unlinkat(::dirfd(dir), entry->d_name, 0);
-        ::closedir(dir);
-    }
-}
-
 bool Refuse(const std::string& name, const std::string& why)
 {
     std::fprintf(stderr, "Kestrelle: setting \"%s\" not saved: %s\n", name.c_str(), why.c_str());
@@ -244,12 +216,14 @@ bool CRegStore::WriteString(const std::string& key, const std::string& name,
         return Refuse(name, "the settings file cannot hold that name under key \"" + key + "\"");
 
     const std::string path = FilePath();
-    if (!MakeFolders(FolderOf(path)))
-        return Refuse(name, "the folder " + FolderOf(path) + " cannot be made");
+    const std::string folder = AppPaths::FolderOf(path);
+    if (!AppPaths::MakeFolders(folder))
+        return Refuse(name, "the folder " + folder + " cannot be made");
+    // Opening the new file also removes the files of writers killed before
+    // their rename, each with a copy of the password in it.
     const WriterTurn turn(path + ".lock");
     if (turn.fd < 0)
         return Refuse(name, path + ".lock stays locked by another program");
-    RemoveLeftovers(path);
     std::string content, why;
     if (!ReadRegular(path, content, why, true))
         return Refuse(name, why);

@@ -74,6 +74,10 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
 {
     m_ui->setupUi(this);
     m_model = std::make_unique<SiteListModel>(m_monitor->list);
+    // Entries another program added to the file or removed from it join
+    // the list on this thread, where its rows change.
+    m_monitor->saver.SetChangeNotice(
+        [this] { RunOnUi(this, [this] { m_monitor->saver.TakeChanges(m_monitor->list); }); });
     m_ui->labelMakerLink->setText(QStringLiteral(KESTRELLE_MAKER_URL));
     connect(m_ui->buttonCheckNow, &QPushButton::clicked, this, &CKestrelleDlg::CheckSites);
     connect(m_ui->buttonUpgrade, &QPushButton::clicked, this, &CKestrelleDlg::OnUpgrade);
@@ -105,6 +109,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
 
 CKestrelleDlg::~CKestrelleDlg()
 {
+    m_monitor->saver.SetChangeNotice({});
     ProgramEnd::SetClosingSteps({});
     // The events served while a pass under way ends must not ask for more
     // passes, nor tell listeners of a window that is going.
@@ -163,7 +168,9 @@ bool CKestrelleDlg::IsMinimized() const
 
 void CKestrelleDlg::LoadSites()
 {
-    DataFile::LoadSites(m_monitor->list, m_monitor->saver.Path());
+    // A list that did not load whole is not saved over; the user is told.
+    if (!m_monitor->saver.Load(m_monitor->list))
+        UserMessage::Show(m_monitor->saver.LoadProblem(), UserMessage::Icon::Exclamation);
 }
 
 void CKestrelleDlg::SaveSites()

@@ -285,3 +285,59 @@ TEST_F(KestrelleCheck, EachLineAppearsAsSoonAsItsSiteIsChecked)
 }
 
 } // namespace
+
+namespace {
+
+// The desktop program changes the list while the checker's pass runs: the
+// checker's save writes its outcomes into the file as it is by then.
+TEST_F(KestrelleCheck, SaveKeepsWhatAnotherProgramChangedDuringThePass)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool asked = false, edited = false;
+    server.SetHandler("/held", [&](const std::string&) {
+        std::unique_lock lock(m);
+        asked = true;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(20), [&] { return edited; });
+        return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(200, "OK", {}, "Open"));
+    });
+    WriteList(path, {{server.url("/held"), "Open"}, {"http://removed.test/", "x"}});
+
+    ChildProcess child(kChecker, {"--save", path});
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return asked; }));
+    }
+    WriteList(path, {{"http://added.test/", "typed"}, {server.url("/held"), "Open"}});
+    {
+        std::lock_guard lock(m);
+        edited = true;
+        cv.notify_all();
+    }
+    EXPECT_EQ(child.Finish().exitStatus, 2); // removed.test cannot be reached
+
+    SiteList saved;
+    ASSERT_TRUE(DataFile::LoadSites(saved, path));
+    ASSERT_EQ(saved.RowCount(), 2);
+    EXPECT_EQ(saved.Text(0, SiteEntry::Url), "http://added.test/");
+    EXPECT_EQ(saved.Text(0, SiteEntry::Status), "-");
+    EXPECT_EQ(saved.Text(1, SiteEntry::Url), server.url("/held"));
+    EXPECT_EQ(saved.Text(1, SiteEntry::Status), "OK");
+    EXPECT_EQ(saved.Text(1, SiteEntry::LastResponse), "Open");
+}
+
+// A host name in another script works as it does in the desktop program.
+// Every name under "localhost" is this machine's: nothing leaves it.
+TEST_F(KestrelleCheck, UnicodeHostNamesAreReached)
+{
+    const std::string url = "http://b\xC3\xBC"
+                            "cher.localhost:" +
+                            std::to_string(server.port()) + "/up";
+    WriteList(path, {{url, "Open"}});
+    const auto run = ChildProcess::Run(kChecker, {path});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+} // namespace

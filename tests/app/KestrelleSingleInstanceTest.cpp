@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <spawn.h>
@@ -22,7 +23,8 @@ namespace {
 class Desktop
 {
 public:
-    Desktop()
+    // Without a runtime folder the lock goes to a folder of the temporary one.
+    explicit Desktop(bool runtimeDir = true) : m_runtimeDir(runtimeDir)
     {
         for (const char* sub : {"/run", "/cfg", "/cfg/Kestrelle", "/data", "/tmp"})
             mkdir((m_dir.path() + sub).c_str(), 0700);
@@ -40,12 +42,14 @@ public:
     {
         const std::string& d = m_dir.path();
         std::vector<std::string> env = {
-            "QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + d + "/run",
-            "XDG_CONFIG_HOME=" + d + "/cfg", "XDG_DATA_HOME=" + d + "/data", "TMPDIR=" + d + "/tmp",
-            "HOME=" + d, std::string("USER=") + (getenv("USER") ? getenv("USER") : ""),
+            "QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + d + "/cfg",
+            "XDG_DATA_HOME=" + d + "/data", "TMPDIR=" + d + "/tmp", "HOME=" + d,
+            std::string("USER=") + (getenv("USER") ? getenv("USER") : ""),
             // The program ends with exit(), leaving fontconfig's
             // caches to the system: not a leak of ours.
             "LSAN_OPTIONS=suppressions=" + d + "/lsan.supp"};
+        if (m_runtimeDir)
+            env.push_back("XDG_RUNTIME_DIR=" + d + "/run");
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* value = getenv(name))
                 env.push_back(std::string(name) + "=" + value);
@@ -58,8 +62,14 @@ public:
         argv.push_back(nullptr);
         envp.push_back(nullptr);
         pid_t pid = -1;
-        posix_spawn(&pid, KESTRELLE_DESKTOP_EXE, nullptr, nullptr, argv.data(), envp.data());
-        m_started.push_back(pid);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, (d + "/stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+        posix_spawn(&pid, KESTRELLE_DESKTOP_EXE, &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (pid > 0)
+            m_started.push_back(pid);
         return pid;
     }
 
@@ -73,6 +83,8 @@ public:
     static bool Running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
     std::string Settings() const { return TempDir::ReadFile(SettingsFile()); }
+    std::string Errors() const { return TempDir::ReadFile(m_dir.path() + "/stderr"); }
+    const std::string& Dir() const { return m_dir.path(); }
     void StoreMinimized(const char* value)
     {
         TempDir::WriteFile(SettingsFile(), std::string("[Kestrelle]\nbMinimized=") + value + "\n");
@@ -97,6 +109,7 @@ public:
 private:
     std::string SettingsFile() const { return m_dir.path() + "/cfg/Kestrelle/Kestrelle.conf"; }
     TempDir m_dir;
+    bool m_runtimeDir;
     std::vector<pid_t> m_started;
 };
 
@@ -151,6 +164,39 @@ TEST(KestrelleSingleInstanceTest, LockOfAKilledCopyIsTakenOverByTheNext)
     EXPECT_EQ(desktop.ExitCode(desktop.Start()), 0);
     EXPECT_TRUE(Eventually([&] { return desktop.Restored(); }));
     EXPECT_TRUE(Desktop::Running(next));
+}
+
+// A lock that another user put in the shared temporary folder, naming a
+// live process, stops nothing; one in our own folder whose owner does not
+// answer ends the start with a word why.
+TEST(KestrelleSingleInstanceTest, OnlyALockInAFolderOfOursCounts)
+{
+    Desktop desktop(false);
+    const std::string name = std::string("KESTRELLE_ONLYONCE-") +
+                             (getenv("USER") ? getenv("USER") : "") + "-" +
+                             std::to_string(getuid()) + ".lock";
+    // This test's own process: alive, and named as the lock says.
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string planted = std::to_string(getpid()) + "\n" + self + "\n\n";
+    TempDir::WriteFile(desktop.Dir() + "/tmp/" + name, planted);
+    const std::string ours = desktop.Dir() + "/tmp/kestrelle-" + std::to_string(getuid());
+
+    const pid_t first = desktop.Start();
+    std::string owner;
+    ASSERT_TRUE(Eventually([&] {
+        std::ifstream in(ours + "/" + name);
+        return std::getline(in, owner) && owner == std::to_string(first);
+    }));
+    kill(first, SIGKILL);
+    desktop.ExitCode(first);
+
+    TempDir::WriteFile(ours + "/" + name, planted);
+    const pid_t second = desktop.Start();
+    EXPECT_TRUE(Eventually([&] {
+        return desktop.Errors().find("does not answer") != std::string::npos;
+    })) << desktop.Errors();
+    kill(second, SIGKILL); // the message box waits for a click
 }
 
 #endif
