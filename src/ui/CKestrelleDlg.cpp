@@ -4,12 +4,14 @@
 #include "monitor/CheckPass.h"
 #include "monitor/DataFile.h"
 #include "monitor/DataFileSaver.h"
+#include "monitor/HistoryRecorder.h"
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
 #include "platform/FreedMemory.h"
 #include "platform/UserMessage.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
+#include "ui/CHistoryDlg.h"
 #include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
 #include "ui/CUpgradeDlg.h"
@@ -37,6 +39,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     explicit Monitor(std::string dataFile) : saver(std::move(dataFile)), pass(list, &saver, alerts)
     {
         pass.SetObserver(this);
+        pass.SetRecorder(&history);
     }
 
     void RowChecked(const CheckPass::RowResult&) override {}
@@ -54,6 +57,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     SiteList list;
     DataFileSaver saver;
     AlertChain alerts;
+    HistoryRecorder history;
     CheckPass pass;
     std::mutex windowMutex;
     CKestrelleDlg* window = nullptr; // cleared when the window goes
@@ -76,6 +80,7 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     connect(m_ui->buttonAdd, &QPushButton::clicked, this, &CKestrelleDlg::AddSite);
     connect(m_ui->buttonEdit, &QPushButton::clicked, this, &CKestrelleDlg::EditSite);
     connect(m_ui->buttonRemove, &QPushButton::clicked, this, &CKestrelleDlg::RemoveSites);
+    connect(m_ui->buttonHistory, &QPushButton::clicked, this, &CKestrelleDlg::OnHistory);
     connect(m_ui->buttonOptions, &QPushButton::clicked, this, &CKestrelleDlg::OnOptions);
     connect(m_ui->buttonHelp, &QPushButton::clicked, this, &CKestrelleDlg::OnHelp);
     connect(m_ui->listSites, &QAbstractItemView::doubleClicked, this, &CKestrelleDlg::EditSite);
@@ -89,6 +94,10 @@ CKestrelleDlg::CKestrelleDlg(QWidget* parent)
     // A pass replaces every page and its save copies the whole list: what
     // they let go of goes back to the system once the pass is over.
     connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
+    connect(this, &CKestrelleDlg::PassEnded, this, [this] {
+        m_ui->labelHistoryState->setVisible(!m_monitor->history.Available());
+        m_ui->labelHistoryState->setToolTip(QString::fromStdString(m_monitor->history.Problem()));
+    });
 
     TrayPresence::Window window;
     window.widget = this;
@@ -233,6 +242,17 @@ void CKestrelleDlg::RemoveSites()
     if (m_monitor->list.RowCount() > 0)
         m_ui->listSites->setCurrentIndex(m_model->index(0, 0));
     SaveSites();
+}
+
+void CKestrelleDlg::OnHistory()
+{
+    const int row = std::max(m_ui->listSites->SelectedRow(), 0);
+    if (m_monitor->list.IdAt(row) == 0)
+        return;
+    auto* details = new CHistoryDlg(HistoryStore::DefaultPath(),
+                                    m_monitor->list.Text(row, SiteEntry::Url), this);
+    details->SetRecordingProblem(m_monitor->history.Problem());
+    details->show();
 }
 
 void CKestrelleDlg::OnOptions()
