@@ -95,13 +95,15 @@ bool HistoryReport::Read(HistoryStore& store, const std::string& site, int since
         spans.push_back(sinceDays);
     for (const int days : spans) {
         HistoryStore::Uptime uptime;
-        if (!store.ReadUptime(out.siteKey, now - days * kDay, now + 1, uptime)) {
+        if (!store.ReadUptime(out.siteKey, now - days * kDay, now + HistoryStore::kAheadSeconds,
+                                uptime)) {
             error = store.Error();
             return false;
         }
         out.uptimes.emplace_back(days, uptime);
     }
-    if (!store.ReadOutages(out.siteKey, now - sinceDays * kDay, now + 1, out.outages)) {
+    if (!store.ReadOutages(out.siteKey, now - sinceDays * kDay,
+                            now + HistoryStore::kAheadSeconds, out.outages)) {
         error = store.Error();
         return false;
     }
@@ -114,7 +116,7 @@ std::string HistoryReport::Text(const Figures& f)
     for (const auto& [days, uptime] : f.uptimes) {
         text += Padded("Uptime, last " + SpanName(days) + ":", 28);
         text += uptime.checks ? Percent(uptime) + "% of " + std::to_string(uptime.checks) +
-                                    " checks\n"
+                                    (uptime.checks == 1 ? " check\n" : " checks\n")
                               : std::string("no checks\n");
     }
     text += "Outages in the last " + SpanName(f.sinceDays) + ": " +
@@ -126,7 +128,7 @@ std::string HistoryReport::Text(const Figures& f)
         text += Padded(TimeText::Local(o.start), 24);
         text += Padded(o.end ? TimeText::Local(o.end) : "still down", 24);
         text += Padded(HistoryStore::LengthText(o.Length(f.now)), 12);
-        text += OneLine(o.reason) + "\n";
+        text += (o.reason.empty() ? "-" : OneLine(o.reason)) + "\n";
     }
     return text;
 }

@@ -47,8 +47,8 @@ CHistoryDlg::Figures CHistoryDlg::Read(const std::string& storePath, const std::
 {
     Figures f;
     f.now = now;
-    f.to = now + 1;
-    f.from = f.to - (span == Day ? 1 : span == Week ? 7 : 30) * kDay;
+    f.to = now + HistoryStore::kAheadSeconds;
+    f.from = now - (span == Day ? 1 : span == Week ? 7 : 30) * kDay;
     f.bucketSeconds = static_cast<int>(std::max<std::time_t>(60, (f.to - f.from) / kMaxBuckets));
     HistoryStore store(storePath);
     if (!store.OpenForReading()) {
@@ -56,9 +56,9 @@ CHistoryDlg::Figures CHistoryDlg::Read(const std::string& storePath, const std::
         f.error = store.Error();
         return f;
     }
-    if (!store.ReadUptime(siteKey, f.to - kDay, f.to, f.day) ||
-        !store.ReadUptime(siteKey, f.to - 7 * kDay, f.to, f.week) ||
-        !store.ReadUptime(siteKey, f.to - 30 * kDay, f.to, f.month) ||
+    if (!store.ReadUptime(siteKey, now - kDay, f.to, f.day) ||
+        !store.ReadUptime(siteKey, now - 7 * kDay, f.to, f.week) ||
+        !store.ReadUptime(siteKey, now - 30 * kDay, f.to, f.month) ||
         !store.ReadBuckets(siteKey, f.from, f.to, f.bucketSeconds, f.buckets) ||
         !store.ReadOutages(siteKey, f.from, f.to, f.outages))
         f.error = store.Error();

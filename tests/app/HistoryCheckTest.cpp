@@ -27,7 +27,7 @@ protected:
         setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
         server.SetResponse("/up", ScriptedHttpServer::Response(200, "OK", {}, "Open"));
         SiteList list;
-        for (const std::string& path : {"/up", "/down"}) {
+        for (const char* path : {"/up", "/down"}) {
             SiteEntry e;
             e.field(SiteEntry::Url) = server.url(path);
             e.field(SiteEntry::SearchText) = "Open";

@@ -26,7 +26,7 @@ protected:
     {
         Clock::SetFixedForTests(kNow);
         server.SetResponse("/up", ScriptedHttpServer::Response(200, "OK", {}, "Open"));
-        for (const std::string& path : {"/up", "/down"}) {
+        for (const char* path : {"/up", "/down"}) {
             SiteEntry e;
             e.field(SiteEntry::Url) = server.url(path);
             e.field(SiteEntry::SearchText) = "Open";

@@ -73,7 +73,7 @@ TEST_F(HistoryStoreTest, UptimeOutagesAndBucketsFromKnownChecks)
         std::time_t from, to;
         long long checks, ok;
     } uptimes[] = {
-        {kT0, kT0 + 3600, 13, 8},
+        {kT0, kT0 + 3601, 13, 8},
         {kT0 + 20 * 60, kT0 + 30 * 60, 2, 0},
         {kT0 - kDay, kT0, 0, 0},
     };
@@ -105,8 +105,8 @@ TEST_F(HistoryStoreTest, UptimeOutagesAndBucketsFromKnownChecks)
             EXPECT_EQ(outages[i].reason, std::get<2>(s.outages[i]));
         }
     }
-    EXPECT_EQ(HistoryStore::Outage{kT0, kT0 + 5400, ""}.Length(0), 5400);
-    EXPECT_EQ(HistoryStore::Outage{kT0, 0, ""}.Length(kT0 + 60), 60);
+    EXPECT_EQ((HistoryStore::Outage{kT0, kT0 + 5400, ""}.Length(0)), 5400);
+    EXPECT_EQ((HistoryStore::Outage{kT0, 0, ""}.Length(kT0 + 60)), 60);
 
     // Half-hour buckets: the average is over OK checks only.
     std::vector<HistoryStore::Bucket> buckets;

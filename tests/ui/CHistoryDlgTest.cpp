@@ -144,7 +144,7 @@ TEST_F(HistoryDetails, AWeekWithTwoOutages)
     details->resize(760, 620);
     details->show();
     ASSERT_TRUE(uitest::RunUntil([&] { return loaded; }));
-    EXPECT_EQ(Child(details, "labelUptimeDay")->text(), QStringLiteral("98.61%")); // 4 of 288 down
+    EXPECT_EQ(Child(details, "labelUptimeDay")->text(), QStringLiteral("98.62%")); // 4 of 289 down
     EXPECT_EQ(Child(details, "labelChecksWeek")->text(), QStringLiteral("2016 checks, 16 failed"));
     ASSERT_EQ(Child<QTableWidget>(details, "tableOutages")->rowCount(), 2);
     EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(0, 2)->text(), QStringLiteral("20 min")); // newest first
