@@ -13,10 +13,10 @@ struct CheckOptions
     bool save = false; // write the pass's outcome back to the file
     bool mail = false; // alert e-mail for each site found down, as the desktop program sends it
     bool help = false;
-    bool csv = false;        // the history report as CSV
-    std::string history;     // SITE: print its outages and uptime instead of checking
-    int sinceDays = 30;      // the history report's span
-    std::string file; // empty: the user's own list (AppPaths::DataFile)
+    bool csv = false;    // the history report as CSV
+    std::string history; // SITE: print its outages and uptime instead of checking
+    int sinceDays = 30;  // the history report's span
+    std::string file;    // empty: the user's own list (AppPaths::DataFile)
 };
 
 class CheckCommandLine

@@ -46,8 +46,8 @@ int Run(const std::vector<std::string>& args)
         return CheckReport::kExitOk;
     }
     if (!options.history.empty())
-        return HistoryReport::Run(HistoryStore::DefaultPath(), options.history,
-                                  options.sinceDays, options.csv, stdout, stderr);
+        return HistoryReport::Run(HistoryStore::DefaultPath(), options.history, options.sinceDays,
+                                  options.csv, stdout, stderr);
 
     // Like the desktop program, a missing list of the user's is an empty
     // list; a file named on the command line must be there.

@@ -96,14 +96,14 @@ bool HistoryReport::Read(HistoryStore& store, const std::string& site, int since
     for (const int days : spans) {
         HistoryStore::Uptime uptime;
         if (!store.ReadUptime(out.siteKey, now - days * kDay, now + HistoryStore::kAheadSeconds,
-                                uptime)) {
+                              uptime)) {
             error = store.Error();
             return false;
         }
         out.uptimes.emplace_back(days, uptime);
     }
-    if (!store.ReadOutages(out.siteKey, now - sinceDays * kDay,
-                            now + HistoryStore::kAheadSeconds, out.outages)) {
+    if (!store.ReadOutages(out.siteKey, now - sinceDays * kDay, now + HistoryStore::kAheadSeconds,
+                           out.outages)) {
         error = store.Error();
         return false;
     }
@@ -155,8 +155,8 @@ int HistoryReport::Run(const std::string& storePath, const std::string& site, in
     Figures figures;
     std::string error;
     if (!store.OpenForReading())
-        error = store.Missing() ? "no checks have been recorded yet in " + storePath
-                                : store.Error();
+        error =
+            store.Missing() ? "no checks have been recorded yet in " + storePath : store.Error();
     else
         Read(store, site, sinceDays, Clock::Now(), figures, error);
     if (!error.empty()) {

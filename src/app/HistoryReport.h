@@ -27,8 +27,8 @@ public:
 
     // Finds SITE (an address, or the short name of exactly one recorded
     // site) and reads its figures. False with a one-line reason otherwise.
-    static bool Read(HistoryStore& store, const std::string& site, int sinceDays,
-                     std::time_t now, Figures& out, std::string& error);
+    static bool Read(HistoryStore& store, const std::string& site, int sinceDays, std::time_t now,
+                     Figures& out, std::string& error);
 
     static std::string Text(const Figures& figures);
     static std::string Csv(const Figures& figures);

@@ -173,7 +173,7 @@ bool HistoryStore::OpenForReading()
         return Fail("cannot read the history");
     if (version.Int(0) != kSchemaVersion)
         return Fail(version.Int(0) == 0 ? "the history holds no tables"
-                                         : "the history was written by a newer Kestrelle");
+                                        : "the history was written by a newer Kestrelle");
     return true;
 }
 
@@ -181,8 +181,7 @@ bool HistoryStore::Open(int flags)
 {
     m_missing = false;
     m_error.clear();
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         Fail("cannot open " + m_path);
         return false;
     }

@@ -66,8 +66,8 @@ CHistoryDlg::Figures CHistoryDlg::Read(const std::string& storePath, const std::
 }
 
 CHistoryDlg::CHistoryDlg(std::string storePath, const std::string& url, QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::CHistoryDlg>()),
-      m_storePath(std::move(storePath)), m_siteKey(HistoryStore::SiteKey(url))
+    : QDialog(parent), m_ui(std::make_unique<Ui::CHistoryDlg>()), m_storePath(std::move(storePath)),
+      m_siteKey(HistoryStore::SiteKey(url))
 {
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -160,6 +160,6 @@ void CHistoryDlg::ShowState()
 {
     const std::string& problem = m_recordingProblem.empty() ? m_readProblem : m_recordingProblem;
     m_ui->labelState->setVisible(!problem.empty());
-    m_ui->labelState->setText(tr("History is unavailable: %1")
-                                  .arg(QString::fromStdString(problem)));
+    m_ui->labelState->setText(
+        tr("History is unavailable: %1").arg(QString::fromStdString(problem)));
 }

@@ -32,7 +32,7 @@ public:
     // Everything the window shows, read in one go.
     struct Figures
     {
-        std::string error;   // empty when read
+        std::string error;    // empty when read
         bool missing = false; // no history file yet
         std::time_t now = 0, from = 0, to = 0;
         int bucketSeconds = 1;

@@ -133,9 +133,9 @@ void CResponseChart::paintEvent(QPaintEvent*)
         p.setPen(text);
         const QString label = QString::fromStdString(TimeText::Local(t, ticks.format));
         const double w = fm.horizontalAdvance(label);
-        p.drawText(QRectF(std::clamp(x(t) - w / 2, 0.0, width() - w), plot.bottom() + 4, w,
-                          fm.height()),
-                   Qt::AlignCenter, label);
+        p.drawText(
+            QRectF(std::clamp(x(t) - w / 2, 0.0, width() - w), plot.bottom() + 4, w, fm.height()),
+            Qt::AlignCenter, label);
     }
 
     // Down times behind the line, at least two pixels wide so that a single

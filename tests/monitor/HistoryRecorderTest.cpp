@@ -40,7 +40,8 @@ protected:
         HistoryStore store(file);
         HistoryStore::Uptime uptime;
         EXPECT_TRUE(store.OpenForReading()) << store.Error();
-        EXPECT_TRUE(store.ReadUptime(HistoryStore::SiteKey(server.url(path)), 0, kNow + 60, uptime));
+        EXPECT_TRUE(
+            store.ReadUptime(HistoryStore::SiteKey(server.url(path)), 0, kNow + 60, uptime));
         return uptime;
     }
 

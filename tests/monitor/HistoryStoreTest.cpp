@@ -60,7 +60,10 @@ TEST_F(HistoryStoreTest, UptimeOutagesAndBucketsFromKnownChecks)
     std::vector<CheckRecord> checks;
     for (int minute = 0; minute <= 60; minute += 5) {
         const bool ok = (minute < 20 || minute >= 30) && minute < 50;
-        checks.push_back(Check(kT0 + minute * 60, ok, ok ? "" : minute < 50 ? "refused" : "503",
+        checks.push_back(Check(kT0 + minute * 60, ok,
+                               ok            ? ""
+                               : minute < 50 ? "refused"
+                                             : "503",
                                minute * 10));
         checks.push_back(Check(kT0 + minute * 60, false, "x", 1, "http://other.test/"));
     }
@@ -156,8 +159,8 @@ TEST_F(HistoryStoreTest, TwoProcessesWritingAtOnceLoseNothing)
     ASSERT_TRUE(store.OpenForReading());
     for (int site = 0; site < kSites; ++site) {
         HistoryStore::Uptime uptime;
-        ASSERT_TRUE(store.ReadUptime("http://s" + std::to_string(site) + ".test/", kT0,
-                                     kT0 + kDay, uptime));
+        ASSERT_TRUE(store.ReadUptime("http://s" + std::to_string(site) + ".test/", kT0, kT0 + kDay,
+                                     uptime));
         EXPECT_EQ(uptime.checks, 2 * kPasses) << site;
     }
 }

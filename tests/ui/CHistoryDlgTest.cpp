@@ -22,8 +22,7 @@ namespace {
 
 constexpr std::time_t kHour = 3600;
 
-template <typename T = QLabel>
-T* Child(QWidget* parent, const char* name)
+template <typename T = QLabel> T* Child(QWidget* parent, const char* name)
 {
     return parent->findChild<T*>(QString::fromLatin1(name));
 }
@@ -97,7 +96,8 @@ TEST_F(HistoryDetails, TheWindowRecordsItsPassesAndShowsTheSelectedSite)
     EXPECT_EQ(Child(details, "labelUptimeDay")->text(), QStringLiteral("0.00%"));
     EXPECT_EQ(Child(details, "labelChecksDay")->text(), QStringLiteral("1 check, 1 failed"));
     ASSERT_EQ(Child<QTableWidget>(details, "tableOutages")->rowCount(), 1);
-    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(0, 1)->text(), QStringLiteral("still down"));
+    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(0, 1)->text(),
+              QStringLiteral("still down"));
     EXPECT_FALSE(Child(details, "labelState")->isVisibleTo(details));
 }
 
@@ -147,9 +147,12 @@ TEST_F(HistoryDetails, AWeekWithTwoOutages)
     EXPECT_EQ(Child(details, "labelUptimeDay")->text(), QStringLiteral("98.62%")); // 4 of 289 down
     EXPECT_EQ(Child(details, "labelChecksWeek")->text(), QStringLiteral("2016 checks, 16 failed"));
     ASSERT_EQ(Child<QTableWidget>(details, "tableOutages")->rowCount(), 2);
-    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(0, 2)->text(), QStringLiteral("20 min")); // newest first
-    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(1, 2)->text(), QStringLiteral("1 h 0 min"));
-    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(1, 3)->text(), QStringLiteral("refused"));
+    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(0, 2)->text(),
+              QStringLiteral("20 min")); // newest first
+    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(1, 2)->text(),
+              QStringLiteral("1 h 0 min"));
+    EXPECT_EQ(Child<QTableWidget>(details, "tableOutages")->item(1, 3)->text(),
+              QStringLiteral("refused"));
 
     // The down times are marked: two separate runs of red along the axis.
     const QImage image = Child<CResponseChart>(details, "chartResponse")->grab().toImage();
