@@ -8,7 +8,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-multimedia-dev
     gstreamer1.0-plugins-base fonts-liberation2 xvfb xauth
-    libcurl4-openssl-dev libssl-dev ca-certificates netbase tzdata
+    libcurl4-openssl-dev libssl-dev libsqlite3-dev ca-certificates netbase tzdata
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-aiosmtpd openssl
     librsvg2-bin desktop-file-utils appstream

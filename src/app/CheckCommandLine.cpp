@@ -1,5 +1,8 @@
 #include "app/CheckCommandLine.h"
 
+#include <cstdlib>
+#include <utility>
+
 namespace {
 
 struct Flag
@@ -18,6 +21,24 @@ const Flag kFlags[] = {
      "            with --save, one e-mail per outage, as the desktop program sends it"},
 };
 
+// The options that take a value: the value is the next argument.
+bool TakeValue(const std::string& option, const std::string& value, CheckOptions& options,
+               std::string& error)
+{
+    if (option == "--history") {
+        options.history = value;
+        return !value.empty() || (error = "the SITE of --history is empty", false);
+    }
+    char* end = nullptr;
+    const long days = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || days < 1 || days > 36500) {
+        error = "--since takes a number of days from 1 to 36500, got '" + value + "'";
+        return false;
+    }
+    options.sinceDays = static_cast<int>(days);
+    return true;
+}
+
 } // namespace
 
 CheckCommandLine::Result CheckCommandLine::Parse(const std::vector<std::string>& args)
@@ -25,7 +46,24 @@ CheckCommandLine::Result CheckCommandLine::Parse(const std::vector<std::string>&
     Result result;
     bool fileGiven = false;
     bool optionsEnded = false;
+    std::string valueFor; // an option still waiting for its value
+    bool sinceGiven = false;
     for (const std::string& arg : args) {
+        if (!valueFor.empty()) {
+            if (!TakeValue(std::exchange(valueFor, std::string()), arg, result.options,
+                           result.error))
+                return result;
+            continue;
+        }
+        if (!optionsEnded && arg == "--csv") {
+            result.options.csv = true;
+            continue;
+        }
+        if (!optionsEnded && (arg == "--history" || arg == "--since")) {
+            valueFor = arg;
+            sinceGiven = sinceGiven || arg == "--since";
+            continue;
+        }
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
             continue;
@@ -58,7 +96,14 @@ CheckCommandLine::Result CheckCommandLine::Parse(const std::vector<std::string>&
         result.options.file = arg;
         fileGiven = true;
     }
-    result.ok = true;
+    const CheckOptions& o = result.options;
+    if (!valueFor.empty())
+        result.error = valueFor + " needs a value";
+    else if (o.history.empty() && (sinceGiven || o.csv))
+        result.error = "--since and --csv belong to --history";
+    else if (!o.history.empty() && (o.save || o.mail || fileGiven))
+        result.error = "--history reads the history only: no --save, --mail or FILE with it";
+    result.ok = result.error.empty();
     return result;
 }
 
@@ -68,6 +113,7 @@ std::string CheckCommandLine::Usage()
     for (const Flag& f : kFlags)
         usage += std::string(" [") + f.name + "]";
     usage += " [FILE]\n"
+             "       kestrelle-check --history SITE [--since DAYS] [--csv]\n"
              "Checks every site of a Kestrelle site list once and prints one line per site:\n"
              "its status (OK or ERROR), its name and its address, for ERROR also the alert text.\n"
              "\n"
@@ -78,7 +124,12 @@ std::string CheckCommandLine::Usage()
         name.resize(10, ' ');
         usage += "  " + name + f.help + "\n";
     }
-    usage += "  --help    show this text\n"
+    usage += "  --history SITE\n"
+             "            print the uptime and the outages of SITE (its address or its name)\n"
+             "            from the history of checks that the desktop program and --save keep\n"
+             "  --since DAYS  the span of --history, in days (default 30)\n"
+             "  --csv     --history's report as CSV, for a spreadsheet\n"
+             "  --help    show this text\n"
              "\n"
              "Exit status: 0 every site OK (or no sites), 2 a site is ERROR (also when the\n"
              "save failed), 3 the list cannot be read or saved, or the command line is wrong.\n";

@@ -4,10 +4,12 @@
 
 #include "app/CheckCommandLine.h"
 #include "app/CheckReport.h"
+#include "app/HistoryReport.h"
 #include "monitor/AlertChain.h"
 #include "monitor/CheckPass.h"
 #include "monitor/DataFile.h"
 #include "monitor/DataFileSaver.h"
+#include "monitor/HistoryRecorder.h"
 #include "monitor/MailAlert.h"
 #include "monitor/MailAlertThread.h"
 #include "monitor/SiteList.h"
@@ -58,6 +60,9 @@ int Run(const std::vector<std::string>& args)
         std::fputs(CheckCommandLine::Usage().c_str(), stdout);
         return CheckReport::kExitOk;
     }
+    if (!options.history.empty())
+        return HistoryReport::Run(HistoryStore::DefaultPath(), options.history, options.sinceDays,
+                                  options.csv, stdout, stderr);
 
     // Like the desktop program, a missing list of the user's is an empty
     // list; a file named on the command line must be there.
@@ -80,10 +85,14 @@ int Run(const std::vector<std::string>& args)
         alerts.Add(mail);
     CheckReport report(stdout);
     std::unique_ptr<DataFileSaver> saver;
-    if (options.save)
+    std::unique_ptr<HistoryRecorder> history; // a saved pass is kept in the history too
+    if (options.save) {
         saver = std::make_unique<DataFileSaver>(path, DataFileSaver::Mode::Outcomes);
+        history = std::make_unique<HistoryRecorder>();
+    }
     CheckPass pass(list, saver.get(), alerts);
     pass.SetObserver(&report);
+    pass.SetRecorder(history.get());
     pass.CheckSites();
 
     report.PrintSummary();

@@ -1,11 +1,14 @@
 #include "monitor/CheckPass.h"
 
+#include "monitor/CheckRecorder.h"
 #include "monitor/DataFileSaver.h"
+#include "monitor/HistoryStore.h"
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -87,6 +90,8 @@ void CheckPass::RunPass()
     bool saved = true;
     if (m_saver)
         saved = m_saver->SaveAndWait(m_list);
+    if (m_recorder)
+        m_recorder->PassFinished();
     if (m_observer)
         m_observer->PassEnded(saved);
 }
@@ -123,10 +128,13 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     // by a save during an earlier pass included.
     const bool firstFailure = turn.status != kError;
 
+    const auto fetchStart = std::chrono::steady_clock::now();
     fetcher.Fetch(turn.url, std::string());
+    const auto fetchTime = std::chrono::steady_clock::now() - fetchStart;
     std::string page = fetcher.TakeText();
     const bool found = Found(page, turn.searchText);
-    const std::string stamp = TimeText::Local(Clock::Now());
+    const std::time_t checkedAt = Clock::Now();
+    const std::string stamp = TimeText::Local(checkedAt);
 
     // The whole outcome in one locked step, to the entry wherever it now
     // stands; what the alert needs is read in the same step.
@@ -174,6 +182,10 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         alert.firstFailure = firstFailure;
         m_alerts.RaiseAlerts(alert);
     }
+    if (m_recorder)
+        m_recorder->Record(CheckRecord{
+            checkedAt, HistoryStore::SiteKey(turn.url), found, std::string(), 0,
+            int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count())});
     if (m_observer)
         m_observer->RowChecked(result);
 }

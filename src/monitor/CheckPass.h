@@ -5,6 +5,7 @@
 
 #include <string>
 
+class CheckRecorder;
 class CPageFetcher;
 class DataFileSaver;
 class SiteList;
@@ -62,6 +63,9 @@ public:
               PassGate& gate = ProcessGate());
 
     void SetObserver(Observer* observer) { m_observer = observer; }
+    // Each written outcome goes to the recorder as well, on the pass's
+    // thread; it is told the pass's end before the observer. Not owned.
+    void SetRecorder(CheckRecorder* recorder) { m_recorder = recorder; }
 
     // Runs a pass, and the one owed to requests made while it ran. When a
     // pass is running already, the request is remembered and the call
@@ -88,4 +92,5 @@ private:
     AlertSink& m_alerts;
     PassGate& m_gate;
     Observer* m_observer = nullptr;
+    CheckRecorder* m_recorder = nullptr;
 };

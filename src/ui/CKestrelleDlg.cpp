@@ -4,6 +4,7 @@
 #include "monitor/CheckPass.h"
 #include "monitor/DataFile.h"
 #include "monitor/DataFileSaver.h"
+#include "monitor/HistoryRecorder.h"
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
@@ -12,6 +13,7 @@
 #include "ui/AlertSound.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
+#include "ui/CHistoryDlg.h"
 #include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
 #include "ui/CSystemTray.h"
@@ -42,6 +44,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
         : saver(std::move(dataFile)), pass(list, &saver, alerts), window(window)
     {
         pass.SetObserver(this);
+        pass.SetRecorder(&history);
     }
 
     void RowChecked(const CheckPass::RowResult&) override {}
@@ -55,6 +58,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     SiteList list;
     DataFileSaver saver;
     AlertChain alerts;
+    HistoryRecorder history;
     CheckPass pass;
     CKestrelleDlg& window;
 };
@@ -84,6 +88,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
     connect(m_ui->buttonAdd, &QPushButton::clicked, this, &CKestrelleDlg::AddSite);
     connect(m_ui->buttonEdit, &QPushButton::clicked, this, &CKestrelleDlg::EditSite);
     connect(m_ui->buttonRemove, &QPushButton::clicked, this, &CKestrelleDlg::RemoveSites);
+    connect(m_ui->buttonHistory, &QPushButton::clicked, this, &CKestrelleDlg::OnHistory);
     connect(m_ui->buttonOptions, &QPushButton::clicked, this, &CKestrelleDlg::OnOptions);
     connect(m_ui->buttonHelp, &QPushButton::clicked, this, &CKestrelleDlg::OnHelp);
     connect(m_ui->listSites, &QAbstractItemView::doubleClicked, this, &CKestrelleDlg::EditSite);
@@ -97,6 +102,10 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
     // A pass replaces every page and its save copies the whole list: what
     // they let go of goes back to the system once the pass is over.
     connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
+    connect(this, &CKestrelleDlg::PassEnded, this, [this] {
+        m_ui->labelHistoryState->setVisible(!m_monitor->history.Available());
+        m_ui->labelHistoryState->setToolTip(QString::fromStdString(m_monitor->history.Problem()));
+    });
 
     connect(m_tray.get(), &CSystemTray::Command, this, &CKestrelleDlg::OnTrayCommand);
     connect(m_scheduler.get(), &CheckScheduler::Due, this, [this] {
@@ -259,6 +268,17 @@ void CKestrelleDlg::RemoveSites()
     if (m_monitor->list.RowCount() > 0)
         m_ui->listSites->setCurrentIndex(m_model->index(0, 0));
     SaveSites();
+}
+
+void CKestrelleDlg::OnHistory()
+{
+    const int row = std::max(m_ui->listSites->SelectedRow(), 0);
+    if (m_monitor->list.IdAt(row) == 0)
+        return;
+    auto* details = new CHistoryDlg(HistoryStore::DefaultPath(),
+                                    m_monitor->list.Text(row, SiteEntry::Url), this);
+    details->SetRecordingProblem(m_monitor->history.Problem());
+    details->show();
 }
 
 void CKestrelleDlg::OnOptions()

@@ -75,6 +75,8 @@ public Q_SLOTS:
     void AddSite();
     void EditSite();
     void RemoveSites();
+    // The details of the selected site from the history of checks.
+    void OnHistory();
     void OnOptions();
     void OnHelp();
     void OnUpgrade();

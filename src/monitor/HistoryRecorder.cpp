@@ -1,0 +1,49 @@
+#include "monitor/HistoryRecorder.h"
+
+#include "platform/Clock.h"
+
+#include <cstdio>
+#include <utility>
+
+HistoryRecorder::HistoryRecorder(std::string path) : m_store(std::move(path)) {}
+
+void HistoryRecorder::Record(const CheckRecord& record)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_pending.size() >= kMaxPending)
+        m_pending.erase(m_pending.begin(), m_pending.begin() + (kMaxPending / 10));
+    m_pending.push_back(record);
+}
+
+void HistoryRecorder::PassFinished()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_pending.empty())
+        return;
+    bool written = (m_store.IsOpen() || m_store.OpenForWriting()) && m_store.Write(m_pending);
+    // Old checks go after the new ones are safe; a failed prune loses
+    // nothing and is tried again after the next pass.
+    if (written) {
+        m_pending.clear();
+        m_store.PruneIfDue(Clock::Now());
+    }
+    std::string problem = written ? std::string() : m_store.Error();
+    {
+        std::lock_guard problemLock(m_problemMutex);
+        m_problem = problem;
+    }
+    if (written) {
+        m_available = true;
+        return;
+    }
+    m_store.Close(); // a fresh connection next time: the file may have been mended
+    if (m_available.exchange(false))
+        std::fprintf(stderr, "Kestrelle: history is unavailable, checks are not recorded: %s\n",
+                     problem.c_str());
+}
+
+std::string HistoryRecorder::Problem() const
+{
+    std::lock_guard lock(m_problemMutex);
+    return m_problem;
+}

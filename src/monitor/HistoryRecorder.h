@@ -1,0 +1,40 @@
+#pragma once
+
+#include "monitor/CheckRecorder.h"
+#include "monitor/HistoryStore.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Keeps the outcomes of check passes in the history: gathered during a pass,
+// written in one transaction at its end, on the pass's thread. A history it
+// cannot use (corrupt, locked for long, disk full, read-only) never stops a
+// pass: it says so in one line on standard error, keeps the unwritten checks
+// (up to kMaxPending, the oldest go first) and tries again after the next
+// pass. Once a day it drops the checks that have grown too old.
+class HistoryRecorder : public CheckRecorder
+{
+public:
+    static constexpr size_t kMaxPending = 100000;
+
+    explicit HistoryRecorder(std::string path = HistoryStore::DefaultPath());
+
+    void Record(const CheckRecord& record) override;
+    void PassFinished() override;
+
+    // False from a failed write until a write succeeds. Any thread.
+    bool Available() const { return m_available; }
+    // The last failure in one line; empty while available.
+    std::string Problem() const;
+
+private:
+    std::mutex m_mutex; // the store and the pending checks
+    HistoryStore m_store;
+    std::vector<CheckRecord> m_pending;
+    // Apart, so that the window never waits for a write that waits for a lock.
+    mutable std::mutex m_problemMutex;
+    std::string m_problem;
+    std::atomic<bool> m_available{true};
+};
