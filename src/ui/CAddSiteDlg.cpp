@@ -23,7 +23,15 @@ CAddSiteDlg::~CAddSiteDlg() = default;
 int CAddSiteDlg::DoModal()
 {
     OnInitDialog();
-    return exec();
+    const int result = exec();
+    // The question boxes in between leave the window manager without a
+    // window to give the keyboard back to once this dialog is gone: hand it
+    // to the window that opened the dialog, as the user expects.
+    if (QWidget* owner = parentWidget()) {
+        owner->window()->raise();
+        owner->window()->activateWindow();
+    }
+    return result;
 }
 
 void CAddSiteDlg::OnInitDialog()
@@ -74,8 +82,12 @@ void CAddSiteDlg::OnOK()
                                      "\n\nDo you want to continue adding this site with the "
                                      "supplied search text?";
         if (UserMessage::Show(question, UserMessage::Icon::Question, UserMessage::Buttons::YesNo) !=
-            UserMessage::Answer::Yes)
+            UserMessage::Answer::Yes) {
+            // The OK button was disabled while the page was read, which took
+            // the focus away: the text is what the user will want to mend.
+            m_ui->searchTextEdit->setFocus();
             return;
+        }
     }
     TakeFields();
     accept();

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QItemSelectionModel>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
@@ -12,8 +13,13 @@
 
 namespace {
 
-// A red row that is selected stays red, a shade darker, so the user sees
-// both that the site is down and that its row is the selected one.
+// White on this red has a contrast ratio of about 5.9 to 1.
+const QColor kSelectedErrorBackground(190, 30, 45);
+
+// A red row that is selected turns deep red with white letters: it still
+// reads as down, stands apart from the light red of the rows around it and
+// keeps its text readable (a darkened pink with black text, as styles blend
+// it, turned a muddy mauve).
 class SiteRowDelegate : public QStyledItemDelegate
 {
 public:
@@ -25,9 +31,8 @@ public:
         if (index.data(SiteListModel::kMarkRole).toInt() != SiteEntry::kErrorMark)
             return;
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-            option->palette.setColor(group, QPalette::Highlight,
-                                     SiteListModel::kErrorBackground.darker(135));
-            option->palette.setColor(group, QPalette::HighlightedText, SiteListModel::kErrorText);
+            option->palette.setColor(group, QPalette::Highlight, kSelectedErrorBackground);
+            option->palette.setColor(group, QPalette::HighlightedText, Qt::white);
         }
     }
 };
@@ -54,15 +59,71 @@ CSiteListCtrl::CSiteListCtrl(QWidget* parent) : QTreeView(parent)
     header()->setSectionsMovable(false);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connect(header(), &QHeaderView::sectionClicked, this, &CSiteListCtrl::OnColumnClick);
+    connect(header(), &QHeaderView::sectionResized, this, [this] {
+        if (!m_settingWidths)
+            Q_EMIT ColumnWidthsChanged();
+    });
 }
 
 void CSiteListCtrl::SetSiteModel(SiteListModel* model)
 {
     m_model = model;
     setModel(model);
-    for (int column = 0; column < SiteEntry::kColumnCount; ++column)
-        setColumnWidth(column, kColumnWidths[column]);
     setColumnHidden(SiteEntry::EmailAddress, true);
+    ApplyWidths(FittedWidths());
+}
+
+std::vector<int> CSiteListCtrl::FittedWidths() const
+{
+    // Texts a cell must show whole whatever the site: its status words and a
+    // time stamp with the widest hour, minute and second.
+    static const char* const kLongestCell[] = {"", "CHECKING", "12/28/2026 08:48:58 PM", "", ""};
+    // The design's font averages 5 pixels a character at 96 dots per inch.
+    constexpr double kDesignCharWidth = 5.0;
+    const QFontMetrics cell(font());
+    const QFontMetrics heading(header()->font());
+    const double scale = std::max(1.0, cell.averageCharWidth() / kDesignCharWidth);
+    // Room the style leaves around a text: a cell's margins and a heading's
+    // margins plus its sort arrow.
+    const int cellMargin =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    const int headingMargin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, this) +
+                              style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, this) + 4;
+    std::vector<int> widths;
+    for (int column = 0; column < SiteEntry::EmailAddress; ++column) {
+        const QString title =
+            m_model ? m_model->headerData(column, Qt::Horizontal).toString() : QString();
+        int width = static_cast<int>(kColumnWidths[column] * scale + 0.5);
+        width = std::max(width, heading.horizontalAdvance(title) + headingMargin);
+        width = std::max(width, cell.horizontalAdvance(QString::fromLatin1(kLongestCell[column])) +
+                                    cellMargin);
+        widths.push_back(width);
+    }
+    return widths;
+}
+
+std::vector<int> CSiteListCtrl::ColumnWidths() const
+{
+    std::vector<int> widths;
+    for (int column = 0; column < SiteEntry::EmailAddress; ++column)
+        widths.push_back(columnWidth(column));
+    return widths;
+}
+
+void CSiteListCtrl::SetColumnWidths(const std::vector<int>& widths)
+{
+    if (widths.size() != static_cast<std::size_t>(SiteEntry::EmailAddress) ||
+        std::any_of(widths.begin(), widths.end(), [](int w) { return w <= 0; }))
+        return;
+    ApplyWidths(widths);
+}
+
+void CSiteListCtrl::ApplyWidths(const std::vector<int>& widths)
+{
+    m_settingWidths = true;
+    for (std::size_t column = 0; column < widths.size(); ++column)
+        setColumnWidth(static_cast<int>(column), widths[column]);
+    m_settingWidths = false;
 }
 
 void CSiteListCtrl::OnColumnClick(int column)

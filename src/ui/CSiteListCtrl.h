@@ -2,6 +2,8 @@
 
 #include <QTreeView>
 
+#include <vector>
+
 class SiteListModel;
 
 // The main window's site list: six columns over the core's list, one row
@@ -13,6 +15,8 @@ class CSiteListCtrl : public QTreeView
     Q_OBJECT
 
 public:
+    // The designed widths, in pixels of an 8-point MS Sans Serif: what the
+    // columns are scaled from, keeping their order and proportions.
     static constexpr int kColumnWidths[] = {200, 75, 135, 100, 800, 0};
     static constexpr int kTipMaxWidth = 500;
 
@@ -21,6 +25,23 @@ public:
     // Shows the model with the list's columns, their widths and the hidden
     // "Email Address".
     void SetSiteModel(SiteListModel* model);
+
+    // The widths of the visible columns for the view's present fonts: the
+    // designed widths scaled to the font, each at least wide enough for its
+    // heading and for the longest text the column shows for every site (a
+    // full time stamp, "CHECKING").
+    std::vector<int> FittedWidths() const;
+    // The widths of the columns before "Email Address", as shown now.
+    std::vector<int> ColumnWidths() const;
+    // Puts back widths the user had dragged; a list of another length, or a
+    // width of 0 or less, leaves the fitted widths as they are.
+    void SetColumnWidths(const std::vector<int>& widths);
+
+Q_SIGNALS:
+    // The user dragged a column's edge (not sent for widths set by code).
+    void ColumnWidthsChanged();
+
+public:
     SiteListModel* SiteModel() const { return m_model; }
 
     // A heading clicked: one direction for all columns, flipped before every
@@ -39,6 +60,9 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    void ApplyWidths(const std::vector<int>& widths);
+
     SiteListModel* m_model = nullptr;
     bool m_bSortAscending = true;
+    bool m_settingWidths = false;
 };

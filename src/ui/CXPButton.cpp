@@ -4,13 +4,41 @@
 #include <QPainter>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 // The hot look follows the first move over the button after this delay, as
 // the system's hover notice with the design's hover time of 1 ms does: in
 // practice at once.
 constexpr int kHoverMs = 1;
 const QColor kBase(255, 255, 255);
+// Columns a caption keeps free of on each side: the widest edge line (3
+// pixels, centred on the face's edge, so 2 inside it) and one pixel of air.
+constexpr int kCaptionInset = 3;
+// The smallest caption we shrink to before letting a long caption be cut.
+constexpr int kSmallestCaptionPixels = 6;
+// Disabled text as the classic desktop embosses it: a white highlight one
+// pixel down and right under the grey shadow.
+const QColor kEmbossLight(255, 255, 255);
+const QColor kEmbossShadow(128, 128, 128);
 } // namespace
+
+int CXPButton::CaptionPixelSize(QFont font, int lineHeight)
+{
+    // The caption's 14 is the height of a line (ascent plus descent), not the
+    // size of the letters: take the largest size whose line still fits.
+    for (int pixels = lineHeight; pixels > kSmallestCaptionPixels; --pixels) {
+        font.setPixelSize(pixels);
+        if (QFontMetrics(font).height() <= lineHeight)
+            return pixels;
+    }
+    return kSmallestCaptionPixels;
+}
+
+QRect CXPButton::CaptionArea(const QRect& face)
+{
+    return face.adjusted(kCaptionInset, 0, -kCaptionInset, 0);
+}
 
 const CXPButton::Border CXPButton::kHotBorder{{
     {QColor(250, 196, 88), 3},
@@ -41,7 +69,7 @@ void CXPButton::Init()
     // Liberation Sans answers for "Arial" through fontconfig, with the same
     // metrics, so captions sit where they were designed to.
     m_fontCaption = QFont(QStringLiteral("Arial"));
-    m_fontCaption.setPixelSize(14);
+    m_fontCaption.setPixelSize(CaptionPixelSize(m_fontCaption, kCaptionLineHeight));
     m_fontCaption.setWeight(QFont::Normal);
     m_fontCaption.setItalic(false);
     m_fontCaption.setUnderline(false);
@@ -102,13 +130,21 @@ void CXPButton::paintEvent(QPaintEvent*)
     if (caption.isEmpty())
         return;
     caption.remove(QLatin1Char('&'));
-    painter.setFont(m_fontCaption);
-    const QFontMetrics metrics(m_fontCaption);
+    // A caption wider than the room between the edge lines is drawn smaller
+    // rather than under them (narrow buttons, large fonts, odd scales).
+    const QRect room = CaptionArea(face);
+    QFont font = m_fontCaption;
+    while (QFontMetrics(font).horizontalAdvance(caption) > room.width() &&
+           font.pixelSize() > kSmallestCaptionPixels)
+        font.setPixelSize(font.pixelSize() - 1);
+    painter.setFont(font);
+    painter.setClipRect(room);
+    const QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(caption);
     // Coordinates as the face's edges count them: right and bottom exclusive.
     const int right = face.left() + face.width();
     const int bottom = face.top() + face.height();
-    int x = (face.left() + right) / 2 - width / 2;
+    int x = std::max(room.left(), (face.left() + right) / 2 - width / 2);
     int y = (face.top() + bottom) / 2 - metrics.height() / 2;
     if (pressed) {
         ++x;
@@ -116,10 +152,9 @@ void CXPButton::paintEvent(QPaintEvent*)
     }
     const int baseline = y + metrics.ascent();
     if (disabled) {
-        // Embossed: a light copy one pixel down and right under a shadow one.
-        painter.setPen(palette().color(QPalette::Disabled, QPalette::Light));
+        painter.setPen(kEmbossLight);
         painter.drawText(x + 1, baseline + 1, caption);
-        painter.setPen(palette().color(QPalette::Disabled, QPalette::Dark));
+        painter.setPen(kEmbossShadow);
         painter.drawText(x, baseline, caption);
     } else {
         painter.setPen(Qt::black);

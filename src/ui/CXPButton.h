@@ -8,9 +8,9 @@
 #include <array>
 
 // The program's push button: a rounded black outline, a face shaded from
-// white down to a light blue-grey, the caption centred in 14-pixel Arial,
-// and edge lines lit orange while the pointer rests on it and blue while it
-// has the keyboard focus. Everything but the look (clicks, keys, mnemonic,
+// white down to a light blue-grey, the caption centred in Arial on 14-pixel
+// lines, and edge lines lit orange while the pointer rests on it and blue
+// while it has the keyboard focus. Everything but the look (clicks, keys, mnemonic,
 // default button) is QPushButton's.
 class CXPButton : public QPushButton
 {
@@ -38,6 +38,12 @@ public:
 
     // The system's edge sizes that separate the outline from the face.
     static constexpr int kEdge = 2;
+    // The caption's line height in pixels (ascent plus descent).
+    static constexpr int kCaptionLineHeight = 14;
+    // The largest pixel size of FONT whose line is at most LINEHEIGHT high.
+    static int CaptionPixelSize(QFont font, int lineHeight);
+    // Where a caption may draw inside a face: clear of the edge lines.
+    static QRect CaptionArea(const QRect& face);
 
     bool IsHovered() const { return m_bHover != 0; }
 

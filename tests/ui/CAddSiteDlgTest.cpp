@@ -102,6 +102,9 @@ TEST(CAddSiteDlg, TheTestFetchDecidesWhetherToAskAndTheAnswerWhetherToClose)
         EXPECT_EQ(a.dialog.isVisible(), !c.accepted) << c.url << " " << c.text;
         if (c.accepted) {
             EXPECT_EQ(a.dialog.result(), QDialog::Accepted);
+        } else {
+            // Kept open after No: the keyboard is in the text to mend.
+            EXPECT_EQ(a.dialog.focusWidget(), a.Edit("searchTextEdit")) << c.text;
         }
         EXPECT_EQ(a.dialog.m_URL, c.url);
         EXPECT_EQ(a.dialog.m_SearchText, c.text);

@@ -117,10 +117,21 @@ TEST_F(CKestrelleDlgTest, WindowFromItsTemplate)
     } while (w != checkNow);
     EXPECT_EQ(seen, order);
 
-    // The list's columns: widths, the hidden e-mail column, one row at a time.
+    // The list's columns: each heading, a full time stamp and "CHECKING" fit
+    // at the default size, the designed order of sizes kept; the hidden
+    // e-mail column, one row at a time.
     const CSiteListCtrl& list = window.ListCtrl();
-    for (int column = 0; column < SiteEntry::EmailAddress; ++column)
-        EXPECT_EQ(list.columnWidth(column), CSiteListCtrl::kColumnWidths[column]);
+    const QFontMetrics cell(list.font());
+    const QFontMetrics heading(list.header()->font());
+    for (int column = 0; column < SiteEntry::EmailAddress; ++column) {
+        const QString title = list.model()->headerData(column, Qt::Horizontal).toString();
+        EXPECT_GT(list.columnWidth(column), heading.horizontalAdvance(title)) << column;
+        EXPECT_GE(list.columnWidth(column), CSiteListCtrl::kColumnWidths[column]) << column;
+    }
+    EXPECT_GT(list.columnWidth(SiteEntry::Status), cell.horizontalAdvance("CHECKING"));
+    EXPECT_GT(list.columnWidth(SiteEntry::LastCheck),
+              cell.horizontalAdvance("12/28/2026 08:48:58 PM"));
+    EXPECT_GT(list.columnWidth(SiteEntry::Url), list.columnWidth(SiteEntry::LastCheck));
     EXPECT_TRUE(list.isColumnHidden(SiteEntry::EmailAddress));
     EXPECT_EQ(list.selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);

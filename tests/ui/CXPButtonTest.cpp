@@ -136,3 +136,60 @@ TEST(CXPButtonTest, CaptionWithoutMnemonicMarkerMovesWhenPressed)
     marked.setDown(true);
     EXPECT_EQ(InkBox(Render(marked)), up.translated(1, 1));
 }
+
+TEST(CXPButtonTest, CaptionInkStaysClearOfTheEdgeLines)
+{
+    // The program's captions at the sizes its windows give them, and squeezed
+    // buttons where a caption at full size would run into the lines.
+    const struct
+    {
+        const char* caption;
+        int width, height;
+    } cases[] = {
+        {"&Check Now", 78, 29}, {"&Options", 78, 29}, {"Upgrade", 78, 29},    {"&Remove", 72, 26},
+        {"Test Email", 75, 23}, {"&Browse", 75, 23},  {"&Check Now", 50, 29}, {"Cancel", 30, 23},
+    };
+    for (const auto& c : cases) {
+        for (bool enabled : {true, false}) {
+            CXPButton button(QString::fromLatin1(c.caption));
+            button.resize(c.width, c.height);
+            button.setEnabled(enabled);
+            const QImage image = Render(button);
+            const QRect face = button.rect().adjusted(CXPButton::kEdge, CXPButton::kEdge,
+                                                      -CXPButton::kEdge, -CXPButton::kEdge);
+            // Caption ink is any pixel darker than the lightest face step; the
+            // outline's rounded corners are outside the face.
+            QRect ink;
+            for (int y = face.top(); y <= face.bottom(); ++y)
+                for (int x = face.left(); x <= face.right(); ++x)
+                    if (qGray(image.pixel(x, y)) < 200)
+                        ink |= QRect(x, y, 1, 1);
+            ASSERT_FALSE(ink.isEmpty()) << c.caption;
+            // The side lines cover face.left() - 1 to face.left() + 1 and
+            // face.right() - 1 to face.right() + 1.
+            EXPECT_GT(ink.left(), face.left() + 1) << c.caption << " " << c.width;
+            EXPECT_LT(ink.right(), face.right() - 1) << c.caption << " " << c.width;
+            EXPECT_GT(ink.top(), face.top()) << c.caption;
+            EXPECT_LT(ink.bottom(), face.bottom()) << c.caption;
+        }
+    }
+}
+
+TEST(CXPButtonTest, DisabledCaptionIsEmbossed)
+{
+    CXPButton button(QStringLiteral("&Browse"));
+    button.resize(75, 23);
+    button.setEnabled(false);
+    const QImage image = Render(button);
+    bool shadow = false, highlight = false;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            shadow = shadow || At(image, x, y) == QColor(128, 128, 128);
+            // White inside the face can only be the highlight: the face's
+            // lightest step below its top row is not pure white.
+            highlight = highlight || (y > 4 && y < image.height() - 3 && x > 3 &&
+                                      x < image.width() - 4 && At(image, x, y) == Qt::white);
+        }
+    EXPECT_TRUE(shadow);
+    EXPECT_TRUE(highlight);
+}
