@@ -169,6 +169,8 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     result.url = turn.url;
     result.siteName = SiteName(turn.url);
     result.firstFailure = firstFailure;
+    result.reason = found ? "text found" : "text not found";
+    result.seconds = std::chrono::duration<double>(fetchTime).count();
     if (found) {
         result.status = kOk;
     } else {
@@ -184,7 +186,7 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     }
     if (m_recorder)
         m_recorder->Record(CheckRecord{
-            checkedAt, HistoryStore::SiteKey(turn.url), found, std::string(), 0,
+            checkedAt, HistoryStore::SiteKey(turn.url), found, result.reason, result.httpStatus,
             int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count())});
     if (m_observer)
         m_observer->RowChecked(result);

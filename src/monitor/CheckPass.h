@@ -41,6 +41,12 @@ public:
         std::string status;      // kOk or kError
         std::string balloonText; // empty for kOk
         bool firstFailure = false;
+        // Why the check ended as it did, one short phrase ("text found",
+        // "text not found", ...), the final HTTP status (0 when no answer
+        // came) and how long the fetch took.
+        std::string reason;
+        int httpStatus = 0;
+        double seconds = 0;
     };
 
     // Told as the pass goes, on the pass's thread. Not owned.
