@@ -46,6 +46,7 @@ bool CKestrelleApp::InitInstance(const QStringList& arguments)
         m_splash->ShowFor(CSplashDlg::kShowMs);
     }
     m_dlg->OnInitDialog();
+    m_dlg->Presence().Place();
     // Put away at start only into a tray (or minimised where none is);
     // every other stored state shows the window.
     if (m_dlg->Presence().ShowAtStart())

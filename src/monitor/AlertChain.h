@@ -19,6 +19,11 @@ public:
         for (AlertSink* step : m_steps)
             step->RaiseAlerts(alert);
     }
+    void PassStarted() override
+    {
+        for (AlertSink* step : m_steps)
+            step->PassStarted();
+    }
 
 private:
     std::vector<AlertSink*> m_steps;

@@ -28,4 +28,7 @@ class AlertSink
 public:
     virtual ~AlertSink() = default;
     virtual void RaiseAlerts(const SiteAlert& alert) = 0;
+    // A pass begins, on the pass's thread: steps that speak of a whole
+    // pass's sites at once start afresh.
+    virtual void PassStarted() {}
 };

@@ -80,6 +80,7 @@ bool CheckPass::CheckSites()
 void CheckPass::RunPass()
 {
     CPageFetcher fetcher;
+    m_alerts.PassStarted();
 
     // The count is read again after every row: rows removed meanwhile end
     // the pass early instead of letting it read past the list.

@@ -60,6 +60,8 @@ const Setting kSettings[] = {
     {"bHideMinimizeBalloon", Rule::Number, 0, -1, &COptionsDlg::m_bHideMinimizeBalloon, nullptr},
     {"iShowBalloonTimes", Rule::DecimalText, 1, COptionsDlg::kNotStored,
      &COptionsDlg::m_iShowBalloonTimes, nullptr},
+    {"WindowGeometry", Rule::Text, 1, 0, nullptr, &COptionsDlg::m_WindowGeometry},
+    {"ListColumns", Rule::Text, 1, 0, nullptr, &COptionsDlg::m_ListColumns},
 };
 
 template <class Field> const Setting* SettingOf(Field COptionsDlg::*field)
@@ -186,6 +188,12 @@ bool COptionsDlg::StoreValue(int COptionsDlg::*field, int value)
 {
     const Setting* s = SettingOf(field);
     return s && Write(s->name, std::to_string(value));
+}
+
+bool COptionsDlg::StoreValue(std::string COptionsDlg::*field, const std::string& value)
+{
+    const Setting* s = SettingOf(field);
+    return s && Write(s->name, value);
 }
 
 COptionsDlg::Controls COptionsDlg::Values() const

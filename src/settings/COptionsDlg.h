@@ -41,6 +41,7 @@ public:
     bool Store(std::string COptionsDlg::*field) const;
     // Stores `value` for one number field without loading the others.
     static bool StoreValue(int COptionsDlg::*field, int value);
+    static bool StoreValue(std::string COptionsDlg::*field, const std::string& value);
 
     // The control ids the window's controls keep as their names.
     static constexpr int kMinutesEdit = 1037;
@@ -144,6 +145,11 @@ public:
     // How many hide balloons were shown; kNotStored when none is stored.
     static constexpr int kNotStored = INT_MIN;
     int m_iShowBalloonTimes{};
+    // Where the main window was and how large, as Qt saves a window's
+    // geometry (base64), and the widths the user gave the list's columns
+    // ("220,80,170,140,800"); empty when not stored.
+    std::string m_WindowGeometry;
+    std::string m_ListColumns;
 
     // The sound used when WavPathname names no file; it is one of the
     // program's own files (AppPaths::ProgramDataFile).

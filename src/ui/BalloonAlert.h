@@ -3,7 +3,13 @@
 #include "monitor/AlertSink.h"
 #include "ui/CSystemTray.h"
 
+#include <string>
+#include <vector>
+
 // The alert step that shows a down site's balloon at every failed check.
+// A tray shows one balloon at a time, so a second site found down in the
+// same pass would hide the first: from then on the balloon names every site
+// of the pass found down so far ("3 sites may be down" over their names).
 class BalloonAlert : public AlertSink
 {
 public:
@@ -12,11 +18,41 @@ public:
     static constexpr int kAlertBalloonMs = 28800000;
 
     explicit BalloonAlert(CSystemTray& tray) : m_tray(tray) {}
+
+    void PassStarted() override { m_downInPass.clear(); }
     void RaiseAlerts(const SiteAlert& alert) override
     {
-        m_tray.ShowBalloonTip(alert.balloonText, alert.balloonTitle, kAlertBalloonMs);
+        m_downInPass.push_back(alert.siteName);
+        if (m_downInPass.size() == 1)
+            m_tray.ShowBalloonTip(alert.balloonText, alert.balloonTitle, kAlertBalloonMs);
+        else
+            m_tray.ShowBalloonTip(ManySitesText(m_downInPass), ManySitesTitle(m_downInPass.size()),
+                                  kAlertBalloonMs);
+    }
+
+    static std::string ManySitesTitle(std::size_t count)
+    {
+        return std::to_string(count) + " sites may be down";
+    }
+    // One name a line, within the balloon's limit: names that do not fit are
+    // counted on a last line instead ("and 4 more").
+    static std::string ManySitesText(const std::vector<std::string>& names)
+    {
+        std::string text;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string line = (text.empty() ? "" : "\n") + names[i];
+            const std::size_t left = names.size() - i - 1;
+            const std::string more = left ? "\nand " + std::to_string(left) + " more" : "";
+            // Room is kept for the "and N more" line that would follow.
+            const std::string rest = "\nand " + std::to_string(names.size() - i) + " more";
+            if (i > 0 && text.size() + line.size() + more.size() > CSystemTray::kMaxBalloonTextBytes)
+                return text + rest;
+            text += line;
+        }
+        return text;
     }
 
 private:
     CSystemTray& m_tray;
+    std::vector<std::string> m_downInPass; // the pass's thread only
 };

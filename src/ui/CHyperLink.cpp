@@ -210,7 +210,62 @@ void CHyperLink::focusOutEvent(QFocusEvent* e)
 
 void CHyperLink::FollowLink()
 {
-    const int result = OpenUrl(m_strUrl);
+    bool testOpener = false;
+    {
+        std::lock_guard lock(g_openerMutex);
+        testOpener = static_cast<bool>(g_opener);
+    }
+    if (testOpener) {
+        LinkOpened(OpenUrl(m_strUrl));
+        return;
+    }
+    LaunchXdgOpen();
+}
+
+void CHyperLink::LaunchXdgOpen()
+{
+    // xdg-open says by its exit status whether a browser took the address,
+    // but with no desktop running it may stay until the browser it started
+    // ends. A small shell waits for its answer a few seconds and then takes
+    // the silence for success, leaving xdg-open and the browser running; the
+    // window never waits meanwhile. (Qt's own openUrl starts xdg-open and
+    // reports success before it has answered at all.)
+    static const char* const kScript =
+        "xdg-open \"$1\" & p=$!; i=0;"
+        " while [ $i -lt 30 ]; do"
+        "   if ! kill -0 $p 2>/dev/null; then wait $p; exit $?; fi;"
+        "   sleep 0.1; i=$((i+1));"
+        " done; exit 0";
+    auto* launch = new QProcess(this);
+    launch->setProgram(QStringLiteral("/bin/sh"));
+    launch->setArguments({QStringLiteral("-c"), QString::fromLatin1(kScript), QStringLiteral("sh"),
+                          QString::fromStdString(m_strUrl)});
+    launch->setStandardInputFile(QProcess::nullDevice());
+    connect(launch, &QProcess::finished, this,
+            [this, launch](int exitCode, QProcess::ExitStatus status) {
+                launch->deleteLater();
+                if (status != QProcess::NormalExit)
+                    LinkOpened(kNoAssociation);
+                else if (exitCode == 0)
+                    LinkOpened(kOpened);
+                else if (exitCode == 127) // no xdg-open: the desktop's way, then by hand
+                    LinkOpened(OpenWithDesktop(m_strUrl));
+                else if (exitCode == 2) // xdg-open: the file does not exist
+                    LinkOpened(kFileNotFound);
+                else // no program for it (3) or it failed (4)
+                    LinkOpened(kNoAssociation);
+            });
+    connect(launch, &QProcess::errorOccurred, this, [this, launch](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        launch->deleteLater();
+        LinkOpened(OpenWithDesktop(m_strUrl));
+    });
+    launch->start();
+}
+
+void CHyperLink::LinkOpened(int result)
+{
     if (result > 32) {
         m_bVisited = 1;
         UpdateColour();

@@ -36,7 +36,9 @@ public:
     static constexpr int kNoAssociation = 31;
 
     // Opens the address: the desktop's own way first, then the default
-    // handler for text/html started by hand.
+    // handler for text/html started by hand. (A click runs xdg-open and
+    // waits for its answer without holding the window; this is the way
+    // when xdg-open is not there.)
     static int OpenUrl(const std::string& url);
     // Replaces OpenUrl for the whole process (tests must never start a
     // browser); an empty function restores it.
@@ -71,6 +73,9 @@ protected:
 
 private:
     void FollowLink();
+    void LaunchXdgOpen();
+    // The end of an opening: visited on success, else the reason shown.
+    void LinkOpened(int result);
     void ReportLinkError(int code);
     void UpdateColour();
     void SizeToText();

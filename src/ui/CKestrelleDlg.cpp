@@ -29,6 +29,11 @@
 #include "ui/UiThread.h"
 #include "ui_KestrelleDlg.h"
 
+#include <QTimer>
+
+#include <cstdlib>
+#include <sstream>
+
 #include <QAction>
 #include <QDesktopServices>
 #include <QEvent>
@@ -130,10 +135,35 @@ CKestrelleDlg::~CKestrelleDlg()
     FlashAlertThread::StopAndWait();
 }
 
+void CKestrelleDlg::KeepColumnWidths()
+{
+    // Widths the user dragged come back at the next start; the fitted ones
+    // are never stored, so a new font still gets columns that fit it.
+    std::vector<int> widths;
+    std::stringstream stored(m_Options.m_ListColumns);
+    for (std::string width; std::getline(stored, width, ',');)
+        widths.push_back(std::atoi(width.c_str()));
+    m_ui->listSites->SetColumnWidths(widths);
+    // A drag sends many resizes: the last one is stored, a moment later.
+    auto* store = new QTimer(this);
+    store->setSingleShot(true);
+    store->setInterval(500);
+    connect(store, &QTimer::timeout, this, [this] {
+        std::string text;
+        for (int width : m_ui->listSites->ColumnWidths())
+            text += (text.empty() ? "" : ",") + std::to_string(width);
+        m_Options.m_ListColumns = text;
+        COptionsDlg::StoreValue(&COptionsDlg::m_ListColumns, text);
+    });
+    connect(m_ui->listSites, &CSiteListCtrl::ColumnWidthsChanged, store,
+            qOverload<>(&QTimer::start));
+}
+
 void CKestrelleDlg::OnInitDialog()
 {
     KESTRELLE_ASSERT_UI_THREAD();
     m_ui->listSites->SetSiteModel(m_model.get());
+    KeepColumnWidths();
     m_tray->Create(CSystemTray::kTipLoading, CSystemTray::kIconNormal);
     m_tray->SetDefaultMenuItem(1);
     m_presence->ApplyStoredMinimized();
@@ -296,7 +326,9 @@ void CKestrelleDlg::OnHelp()
 
 void CKestrelleDlg::OnUpgrade()
 {
-    m_upgradeDlg->SetUpgradeInfo("Kestrelle", 1.0f, KESTRELLE_UPGRADE_URL);
+    // The version the About box shows is the one compared with the upgrade
+    // page's, so a page announcing this very version offers nothing.
+    m_upgradeDlg->SetUpgradeInfo("Kestrelle", static_cast<float>(KESTRELLE_VERSION_NUMBER), KESTRELLE_UPGRADE_URL);
     m_upgradeDlg->DoModal(this);
 }
 
@@ -323,6 +355,7 @@ void CKestrelleDlg::CloseDown()
     KESTRELLE_ASSERT_UI_THREAD();
     FlashAlertThread::StopAndWait();
     m_scheduler->Stop();
+    m_presence->KeepGeometry();
     m_tray->RemoveIcon();
     // A pass, a mail or a fetch still running is simply ended with the
     // process; a save already asked for is finished first, so the file is
@@ -368,6 +401,7 @@ void CKestrelleDlg::MinimizeToTray()
 
 void CKestrelleDlg::RestoreFromTray()
 {
+    m_presence->BeforeShow();
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
     raise();

@@ -114,6 +114,7 @@ private:
     void CloseDown();
 
     COptionsDlg m_Options;
+    void KeepColumnWidths();
     bool m_bPuttingAway = false;
     bool m_bClosing = false; // the window is going: no more passes
     std::unique_ptr<Ui::CKestrelleDlg> m_ui;

@@ -1,13 +1,16 @@
 #include "ui/TrayPresence.h"
 
-#include "settings/CRegStore.h"
+#include "settings/COptionsDlg.h"
 #include "ui/CSystemTray.h"
 #include "ui/FlashAlertThread.h"
 #include "ui/HideBalloon.h"
 #include "ui/UiThread.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -73,10 +76,10 @@ void ShowMinimised(QWidget* widget)
         widget->showMinimized();
 }
 
-void StoreMinimized(const char* value)
+void StoreMinimized(int value)
 {
     // A store that cannot be written changes nothing the user sees now.
-    CRegStore::WriteString(CRegStore::kProductKey, "bMinimized", value);
+    COptionsDlg::StoreValue(&COptionsDlg::m_bMinimized, value);
 }
 } // namespace
 
@@ -97,7 +100,7 @@ void TrayPresence::OnTrayChanged()
 void TrayPresence::ApplyStoredMinimized()
 {
     KESTRELLE_ASSERT_UI_THREAD();
-    const int stored = CRegStore::ReadInt(CRegStore::kProductKey, "bMinimized");
+    const int stored = COptionsDlg().m_bMinimized;
     if (stored == 1) {
         m_hiddenInTray = true;
         if (m_tray.TrayAvailable())
@@ -109,9 +112,51 @@ void TrayPresence::ApplyStoredMinimized()
     }
 }
 
+void TrayPresence::Place()
+{
+    KESTRELLE_ASSERT_UI_THREAD();
+    const QByteArray stored =
+        QByteArray::fromBase64(QByteArray::fromStdString(COptionsDlg().m_WindowGeometry));
+    if (!stored.isEmpty() && m_window.restoreGeometry(stored)) {
+        m_geometry = stored;
+        return;
+    }
+    // The first start: the frame's middle on the screen's middle. The frame
+    // is not known before the window is mapped, so it is centred once shown.
+    const QScreen* screen = m_window.screen() ? m_window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    m_window.move(area.center() - QPoint(m_window.width() / 2, m_window.height() / 2));
+    QTimer::singleShot(0, &m_window, [this, area] {
+        const QRect frame = m_window.frameGeometry();
+        if (m_window.isVisible() && frame.isValid())
+            m_window.move(m_window.pos() + (area.center() - frame.center()));
+    });
+}
+
+void TrayPresence::KeepGeometry()
+{
+    KESTRELLE_ASSERT_UI_THREAD();
+    if (!m_window.isVisible() || m_window.isMinimized())
+        return;
+    m_geometry = m_window.saveGeometry();
+    // One value: a store that cannot be written costs only the next start's
+    // placement.
+    COptionsDlg::StoreValue(&COptionsDlg::m_WindowGeometry, m_geometry.toBase64().toStdString());
+}
+
+void TrayPresence::BeforeShow()
+{
+    KESTRELLE_ASSERT_UI_THREAD();
+    if (!m_window.isVisible() && !m_geometry.isEmpty())
+        m_window.restoreGeometry(m_geometry);
+}
+
 void TrayPresence::MinimizeToTray()
 {
     KESTRELLE_ASSERT_UI_THREAD();
+    KeepGeometry();
     m_hiddenInTray = true;
     const bool tray = m_tray.TrayAvailable();
     // Without a tray, hiding would leave nothing to bring the window back.
@@ -119,7 +164,7 @@ void TrayPresence::MinimizeToTray()
         m_window.hide();
     else if (!m_window.isMinimized())
         m_window.showMinimized();
-    StoreMinimized("1");
+    StoreMinimized(1);
     // The balloon speaks of the tray; without one it would say nothing true.
     if (tray)
         HideBalloon::ShowIfDue(m_tray);
@@ -131,5 +176,5 @@ void TrayPresence::Restored()
     MinimiseWhenExposed::CancelFor(&m_window);
     m_hiddenInTray = false;
     FlashAlertThread::StopFlashing();
-    StoreMinimized("0");
+    StoreMinimized(0);
 }

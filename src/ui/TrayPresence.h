@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 
 #include <atomic>
@@ -33,10 +34,21 @@ public:
     // Read by the alert steps on the pass's thread.
     bool HiddenInTray() const { return m_hiddenInTray.load(); }
 
+    // Where the window stands and how large it is, kept across trips to the
+    // tray and across runs (WindowGeometry). Place puts a window that was
+    // never shown where it was last time, or exactly in the middle of its
+    // screen on the first start; KeepGeometry remembers where it is now;
+    // BeforeShow puts it back there before it is shown again (a window
+    // manager places a window mapped anew as it likes, often centred).
+    void Place();
+    void KeepGeometry();
+    void BeforeShow();
+
 private:
     void OnTrayChanged();
 
     QWidget& m_window;
     CSystemTray& m_tray;
     std::atomic<bool> m_hiddenInTray{false};
+    QByteArray m_geometry;
 };

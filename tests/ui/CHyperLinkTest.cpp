@@ -1,8 +1,14 @@
 #include "ui/CHyperLink.h"
 #include "MessageRecorder.h"
+#include "UiTestSupport.h"
 #include "WidgetInput.h"
+#include "support/TempDir.h"
 
 #include <QApplication>
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -91,6 +97,38 @@ TEST(CHyperLink, AFailedOpeningSaysWhyAndLeavesTheLinkUnvisited)
     EXPECT_EQ(messages.All()[1].text, "Can't open link:\n\nUnknown Error (4) occurred.");
     EXPECT_FALSE(link.IsVisited());
     CHyperLink::SetOpenerForTests({});
+}
+
+TEST(CHyperLink, XdgOpensAnswerDecidesBetweenVisitedAndTheReason)
+{
+    // A stand-in xdg-open on the PATH, answering as the real one does: 0
+    // when a browser took the address, 3 when there is none. It never
+    // starts anything.
+    TempDir dir;
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    ::setenv("PATH", (dir.path() + ":" + path).c_str(), 1);
+    const auto answer = [&](int status) {
+        std::ofstream(dir.path() + "/xdg-open") << "#!/bin/sh\nexit " << status << "\n";
+        ::chmod((dir.path() + "/xdg-open").c_str(), 0755);
+    };
+    MessageRecorder messages;
+    CHyperLink link;
+    link.setText(kUrl);
+    link.Bind();
+
+    answer(3);
+    WidgetInput::Key(&link, Qt::Key_Space);
+    ASSERT_TRUE(uitest::RunUntil([&] { return !messages.All().empty(); }));
+    EXPECT_EQ(messages.All()[0].text,
+              "Can't open link:\n\nThere is no application associated\nwith the given filename "
+              "extension.");
+    EXPECT_FALSE(link.IsVisited());
+
+    answer(0);
+    WidgetInput::Key(&link, Qt::Key_Space);
+    EXPECT_TRUE(uitest::RunUntil([&] { return link.IsVisited(); }));
+    EXPECT_EQ(messages.All().size(), 1u);
+    ::setenv("PATH", path.c_str(), 1);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -110,8 +111,10 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
     alert.balloonTitle = "example.com may be down";
 
     presence.MinimizeToTray();
-    std::thread([&] {
+    std::thread([&] { // two passes, one failure each
+        alerts.PassStarted();
         alerts.RaiseAlerts(alert);
+        alerts.PassStarted();
         alerts.RaiseAlerts(alert);
     }).join();
     ASSERT_TRUE(uitest::RunUntil([&] { return sounds == 1 && Count("icon 178") >= 2; }));
@@ -121,10 +124,70 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
     presence.Restored();
     ASSERT_TRUE(uitest::RunUntil([&] { return !FlashAlertThread::Running(); }));
     record->calls.clear();
+    alerts.PassStarted();
     alerts.RaiseAlerts(alert);
+    alerts.PassStarted();
     alerts.RaiseAlerts(alert);
     QCoreApplication::processEvents();
     EXPECT_EQ(Count("balloon "), 2);
     EXPECT_EQ(Count("icon 178"), 0);
     EXPECT_EQ(sounds, 1);
+}
+
+TEST_F(TrayPresenceTest, SeveralSitesDownInOnePassShareOneBalloon)
+{
+    BalloonAlert balloon(tray);
+    const auto down = [&](const std::string& name) {
+        SiteAlert alert;
+        alert.siteName = name;
+        alert.balloonText = "Kestrelle was unable to find the text \"x\" on " + name;
+        alert.balloonTitle = name + " may be down";
+        balloon.RaiseAlerts(alert);
+    };
+    balloon.PassStarted();
+    down("one.test");
+    QCoreApplication::processEvents();
+    // One site: the balloon as ever.
+    EXPECT_EQ(record->calls.filter("balloon ").last(),
+              "balloon one.test may be down|Kestrelle was unable to find the text \"x\" on "
+              "one.test|28800000");
+    down("two.test");
+    down("three.test");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(record->calls.filter("balloon ").last(),
+              "balloon 3 sites may be down|one.test\ntwo.test\nthree.test|28800000");
+    // The next pass starts the count again.
+    balloon.PassStarted();
+    down("two.test");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(record->calls.filter("balloon ").last().startsWith("balloon two.test may be down"));
+
+    // Many names: as many as fit, then how many more.
+    std::vector<std::string> names;
+    for (int i = 0; i < 100; ++i)
+        names.push_back("site-number-" + std::to_string(i) + ".example.org");
+    const std::string text = BalloonAlert::ManySitesText(names);
+    EXPECT_LE(text.size(), CSystemTray::kMaxBalloonTextBytes);
+    const std::size_t shown = std::count(text.begin(), text.end(), '\n');
+    EXPECT_EQ(text.substr(text.rfind('\n') + 1), "and " + std::to_string(100 - shown) + " more");
+}
+
+TEST_F(TrayPresenceTest, WindowComesBackWhereItWasAfterHidingAndAfterARestart)
+{
+    window.setGeometry(123, 77, 420, 310);
+    const QRect before = window.geometry();
+    presence.MinimizeToTray();
+    window.setGeometry(0, 0, 200, 100); // where a window manager might map it anew
+    presence.BeforeShow();
+    window.show();
+    presence.Restored();
+    EXPECT_EQ(window.geometry(), before);
+
+    // The next run: a new window placed from the stored value.
+    QWidget next;
+    CSystemTray nextTray{std::make_unique<RecordingTrayHost>(std::make_shared<TrayRecord>())};
+    TrayPresence nextPresence{next, nextTray};
+    nextPresence.Place();
+    next.show();
+    EXPECT_EQ(next.geometry(), before);
 }
