@@ -188,7 +188,7 @@ PageTransfer::~PageTransfer()
         std::fclose(m_file);
     // Once the process is ending the handle stays: the exit may be tearing
     // down what its cleaning up would touch.
-    if (m_easy && !TransferLoop::Closing())
+    if (m_easy && !TransferLoop::KeepIfClosing(m_easy))
         curl_easy_cleanup(m_easy);
 }
 

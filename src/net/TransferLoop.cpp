@@ -23,6 +23,7 @@ struct Registry
     bool closing = false;
     bool atExitSet = false;
     std::vector<TransferLoop*> idle; // for callers' threads
+    std::vector<void*> kept;         // handles left to the exit
 };
 
 Registry& TheRegistry()
@@ -46,7 +47,7 @@ TransferLoop::~TransferLoop()
 {
     // Once the process is ending the handle stays: the exit may be tearing
     // down what its cleaning up would touch.
-    if (m_multi && !Closing())
+    if (m_multi && !KeepIfClosing(m_multi))
         curl_multi_cleanup(m_multi);
 }
 
@@ -55,6 +56,20 @@ bool TransferLoop::Closing()
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mutex);
     return r.closing;
+}
+
+bool TransferLoop::KeepIfClosing(void* easy)
+{
+    Registry& r = TheRegistry();
+    std::lock_guard lock(r.mutex);
+    if (!r.closing)
+        return false;
+    try {
+        r.kept.push_back(easy);
+    } catch (...) {
+        // Unlisted, but still not cleaned up.
+    }
+    return true;
 }
 
 TransferLoop* TransferLoop::Borrow()

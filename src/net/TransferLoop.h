@@ -52,6 +52,10 @@ public:
 
     // True once the process has begun to end.
     static bool Closing();
+    // Once the process has begun to end, keeps `easy` (a transfer's handle)
+    // for good instead of letting it be cleaned up, and answers true: the
+    // exit may be tearing down what its cleaning up would touch.
+    static bool KeepIfClosing(void* easy);
 
     // An idle loop for a caller's thread, and its return: a fetcher made per
     // page then neither makes a multi handle each time nor loses what one
