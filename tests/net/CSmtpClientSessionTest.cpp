@@ -306,6 +306,9 @@ TEST_F(SmtpClientSession, BodyArrivesAsSetWithLeadingDotsDoubled)
 
 TEST_F(SmtpClientSession, LargeBodyIsHandedOverWhole)
 {
+    // The server reads 4 MB before it answers: a slow build on a busy
+    // machine needs more than the fixture's short receive time-out.
+    TcpSocket::SetTimeoutsForTests(2000ms, 10000ms);
     S server(S::Accepting());
     CSmtpClient mail;
     ASSERT_TRUE(mail.Connect("127.0.0.1", server.Port()));
