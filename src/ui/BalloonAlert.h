@@ -45,7 +45,8 @@ public:
             const std::string more = left ? "\nand " + std::to_string(left) + " more" : "";
             // Room is kept for the "and N more" line that would follow.
             const std::string rest = "\nand " + std::to_string(names.size() - i) + " more";
-            if (i > 0 && text.size() + line.size() + more.size() > CSystemTray::kMaxBalloonTextBytes)
+            if (i > 0 &&
+                text.size() + line.size() + more.size() > CSystemTray::kMaxBalloonTextBytes)
                 return text + rest;
             text += line;
         }

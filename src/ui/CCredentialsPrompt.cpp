@@ -1,5 +1,7 @@
 #include "ui/CCredentialsPrompt.h"
 
+#include "ui/UiThread.h"
+
 #include "net/FetchAddress.h"
 #include "net/FetchSettings.h"
 #include "ui/CCredentialsDlg.h"
@@ -73,16 +75,10 @@ void CCredentialsPrompt::Answered(const std::string& address, const std::string&
 std::optional<CredentialsPrompt::Credentials>
 CCredentialsPrompt::AskOnUiThread(const std::string& site, const std::string& realm)
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
+    if (!QCoreApplication::instance())
         return std::nullopt; // the program is ending: nobody to ask
-    if (QThread::currentThread() == app->thread())
-        return m_asker(site, realm);
     // The transfer's thread waits for the answer; the user-interface thread
     // keeps running its event loop (also inside a nested fetch wait), so it
     // gets to this call.
-    std::optional<Credentials> answer;
-    QMetaObject::invokeMethod(
-        app, [&] { answer = m_asker(site, realm); }, Qt::BlockingQueuedConnection);
-    return answer;
+    return AskOnUi([&] { return m_asker(site, realm); });
 }

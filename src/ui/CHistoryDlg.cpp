@@ -1,5 +1,7 @@
 #include "ui/CHistoryDlg.h"
 
+#include "ui/UiThread.h"
+
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 #include "ui_HistoryDlg.h"
@@ -109,13 +111,10 @@ void CHistoryDlg::Load()
         std::thread([self, generation, span, path = m_storePath, key = m_siteKey,
                      now = Clock::Now()] {
             auto figures = std::make_shared<Figures>(Read(path, key, span, now));
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, generation, figures] {
-                    if (self && self->m_generation == generation)
-                        self->Show(*figures);
-                },
-                Qt::QueuedConnection);
+            RunOnUi([self, generation, figures] {
+                if (self && self->m_generation == generation)
+                    self->Show(*figures);
+            });
         }).detach();
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "Kestrelle: cannot read the history: %s\n", e.what());

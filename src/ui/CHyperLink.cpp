@@ -230,12 +230,11 @@ void CHyperLink::LaunchXdgOpen()
     // the silence for success, leaving xdg-open and the browser running; the
     // window never waits meanwhile. (Qt's own openUrl starts xdg-open and
     // reports success before it has answered at all.)
-    static const char* const kScript =
-        "xdg-open \"$1\" & p=$!; i=0;"
-        " while [ $i -lt 30 ]; do"
-        "   if ! kill -0 $p 2>/dev/null; then wait $p; exit $?; fi;"
-        "   sleep 0.1; i=$((i+1));"
-        " done; exit 0";
+    static const char* const kScript = "xdg-open \"$1\" & p=$!; i=0;"
+                                       " while [ $i -lt 30 ]; do"
+                                       "   if ! kill -0 $p 2>/dev/null; then wait $p; exit $?; fi;"
+                                       "   sleep 0.1; i=$((i+1));"
+                                       " done; exit 0";
     auto* launch = new QProcess(this);
     launch->setProgram(QStringLiteral("/bin/sh"));
     launch->setArguments({QStringLiteral("-c"), QString::fromLatin1(kScript), QStringLiteral("sh"),

@@ -328,7 +328,8 @@ void CKestrelleDlg::OnUpgrade()
 {
     // The version the About box shows is the one compared with the upgrade
     // page's, so a page announcing this very version offers nothing.
-    m_upgradeDlg->SetUpgradeInfo("Kestrelle", static_cast<float>(KESTRELLE_VERSION_NUMBER), KESTRELLE_UPGRADE_URL);
+    m_upgradeDlg->SetUpgradeInfo("Kestrelle", static_cast<float>(KESTRELLE_VERSION_NUMBER),
+                                 KESTRELLE_UPGRADE_URL);
     m_upgradeDlg->DoModal(this);
 }
 

@@ -1,5 +1,7 @@
 #include "ui/EventLoopWaiter.h"
 
+#include "ui/UiThread.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
@@ -27,13 +29,10 @@ void EventLoopWaiter::Wait(const std::function<bool()>& ready)
 void EventLoopWaiter::Wake()
 {
     m_woken.store(true);
-    QMetaObject::invokeMethod(
-        m_context.get(),
-        [this] {
-            if (m_loop)
-                m_loop->quit();
-        },
-        Qt::QueuedConnection);
+    RunOnUi(m_context.get(), [this] {
+        if (m_loop)
+            m_loop->quit();
+    });
 }
 
 void EventLoopWaiter::Install()

@@ -123,7 +123,8 @@ void TrayPresence::Place()
     }
     // The first start: the frame's middle on the screen's middle. The frame
     // is not known before the window is mapped, so it is centred once shown.
-    const QScreen* screen = m_window.screen() ? m_window.screen() : QGuiApplication::primaryScreen();
+    const QScreen* screen =
+        m_window.screen() ? m_window.screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();

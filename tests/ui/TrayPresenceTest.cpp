@@ -116,7 +116,8 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
         alerts.RaiseAlerts(alert);
         alerts.PassStarted();
         alerts.RaiseAlerts(alert);
-    }).join();
+    })
+        .join();
     ASSERT_TRUE(uitest::RunUntil([&] { return sounds == 1 && Count("icon 178") >= 2; }));
     EXPECT_EQ(Count("balloon example.com may be down|text|28800000"), 2);
 
