@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TcpSocket.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -26,10 +28,12 @@ public:
         std::chrono::milliseconds pageTotal;
     };
 
-    // The program's choices: connect 30 s; less than 1 byte per second for
-    // 30 s; a page in 120 s at most.
-    static constexpr Timeouts kTimeouts{std::chrono::seconds(30), 1, std::chrono::seconds(30),
-                                        std::chrono::seconds(120)};
+    // The program's choices: connect within the one connect time-out that
+    // every connection of the program has (30 s); less than 1 byte per
+    // second for 30 s; a page in 120 s at most.
+    static constexpr Timeouts kTimeouts{
+        std::chrono::duration_cast<std::chrono::seconds>(TcpSocket::kConnectTimeout), 1,
+        std::chrono::seconds(30), std::chrono::seconds(120)};
 
     // A page body is read until this many bytes have come or the page holds
     // this much (see PageTransfer::Page).

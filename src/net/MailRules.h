@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/MailAlertJob.h"
+#include "platform/TcpSocket.h"
 
 #include <chrono>
 #include <cstddef>
@@ -50,8 +51,9 @@ public:
     static std::optional<std::string> Refusal(const MailAlertJob& mail);
 
     // One deadline for a whole conversation: connecting may take
-    // TcpSocket::kConnectTimeout, everything after it kExchangeLimit.
-    static constexpr std::chrono::milliseconds kExchangeLimit{60000};
+    // TcpSocket::kConnectTimeout, everything after it kExchangeLimit, the
+    // same minute a plain socket waits for a reply.
+    static constexpr std::chrono::milliseconds kExchangeLimit = TcpSocket::kReceiveTimeout;
     static std::chrono::milliseconds ExchangeLimit();
     // A shorter limit for tests; zero restores kExchangeLimit.
     static void SetExchangeLimitForTests(std::chrono::milliseconds limit);
