@@ -372,7 +372,9 @@ bool PageTransfer::Next(int curlResult)
         return false;
     }
     if (m_then == Then::Body) {
-        const bool complete = curlResult == CURLE_OK;
+        // A page that filled up after its text went by needs no more reading.
+        const bool complete =
+            curlResult == CURLE_OK || (m_filePath.empty() && m_full && m_outcome.textSeen);
         m_outcome.status = Status();
         if (!complete)
             Fail(TransferFailure(curlResult));
@@ -714,11 +716,12 @@ std::size_t PageTransfer::Header(const char* data, std::size_t size)
 bool PageTransfer::Body(const char* data, std::size_t size)
 {
     if (m_filePath.empty()) {
-        // The whole body is searched; only its first part is kept.
+        // Only the body's first part is kept; the rest is read for as long
+        // as the text has not been seen in it.
         Search(data, size);
         if (!m_full)
             m_full = !m_page.Add(data, size);
-        return true;
+        return !(m_full && m_outcome.textSeen);
     }
     while (size > 0 && !m_failed) {
         const auto take = std::min(size, kDownloadBlock - m_block.size());

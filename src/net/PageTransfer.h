@@ -166,7 +166,9 @@ private:
     bool m_headEnded = false;
     bool m_failed = false;
     bool m_bodyStarted = false;
-    bool m_full = false;           // the page reached the cap: the rest is read, searched, not kept
+    // The page reached the cap: the rest is searched, not kept, and once
+    // the text has been seen (or none is looked for) not read either.
+    bool m_full = false;
     std::uint64_t m_discarded = 0; // body bytes of a redirect or 401 answer read past
     int m_redirects = 0;
     std::vector<std::string> m_visited; // the chain's addresses, to tell a loop
