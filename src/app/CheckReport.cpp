@@ -50,6 +50,13 @@ std::string CheckReport::RowLine(const CheckPass::RowResult& result)
         Field(result.status) + '\t' + Field(result.siteName) + '\t' + Field(result.url);
     if (!result.balloonText.empty())
         line += '\t' + Field(result.balloonText);
+    // Added after the fields scripts already read: why, and the fetch's time.
+    // An OK line leaves the alert field empty so that both stay in place.
+    if (result.balloonText.empty())
+        line += '\t';
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", result.seconds);
+    line += '\t' + Field(result.reason) + '\t' + seconds;
     return line;
 }
 

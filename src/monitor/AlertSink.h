@@ -11,11 +11,12 @@ using EntryId = std::uint64_t;
 struct SiteAlert
 {
     EntryId id = 0;
-    std::string url;
+    std::string url; // as it may be shown: without a password in it
     std::string siteName;
     std::string emailAddress; // the entry's own recipient; may be short or empty
     std::string balloonText;
     std::string balloonTitle;
+    std::string reason; // why the check failed: "connection refused", "text not found", ...
     bool firstFailure = false;
 };
 

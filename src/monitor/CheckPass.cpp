@@ -1,10 +1,12 @@
 #include "monitor/CheckPass.h"
 
+#include "monitor/BrowserText.h"
 #include "monitor/CheckRecorder.h"
 #include "monitor/DataFileSaver.h"
 #include "monitor/HistoryStore.h"
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
+#include "net/FetchAddress.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 
@@ -130,10 +132,14 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     const bool firstFailure = turn.status != kError;
 
     const auto fetchStart = std::chrono::steady_clock::now();
+    fetcher.SetSearchText(turn.searchText);
     fetcher.Fetch(turn.url, std::string());
     const auto fetchTime = std::chrono::steady_clock::now() - fetchStart;
+    const FetchOutcome outcome = fetcher.Outcome();
     std::string page = fetcher.TakeText();
-    const bool found = Found(page, turn.searchText);
+    const std::string reason = Verdict(outcome, page, turn.searchText);
+    const bool found = reason == kTextFound;
+    const double seconds = std::chrono::duration<double>(fetchTime).count();
     const std::time_t checkedAt = Clock::Now();
     const std::string stamp = TimeText::Local(checkedAt);
 
@@ -157,6 +163,8 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         e.mark = found ? 0 : SiteEntry::kErrorMark;
         e.field(SiteEntry::LastCheck) = stamp;
         e.field(SiteEntry::LastResponse) = std::move(page);
+        e.reason = reason;
+        e.seconds = seconds;
         alert.emailAddress = e.field(SiteEntry::EmailAddress);
         return kStatusBit | SiteList::ColumnBit(SiteEntry::LastCheck) |
                SiteList::ColumnBit(SiteEntry::LastResponse) | SiteList::Observer::kMarkBit;
@@ -167,18 +175,20 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
 
     RowResult result;
     result.id = id;
-    result.url = turn.url;
+    result.url = FetchAddress::Shown(turn.url);
     result.siteName = SiteName(turn.url);
     result.firstFailure = firstFailure;
-    result.reason = found ? "text found" : "text not found";
-    result.seconds = std::chrono::duration<double>(fetchTime).count();
+    result.reason = reason;
+    result.httpStatus = static_cast<int>(outcome.status);
+    result.seconds = seconds;
     if (found) {
         result.status = kOk;
     } else {
         result.status = kError;
         result.balloonText = BalloonText(turn.searchText, turn.url);
         alert.id = id;
-        alert.url = turn.url;
+        alert.url = result.url;
+        alert.reason = reason;
         alert.siteName = result.siteName;
         alert.balloonText = result.balloonText;
         alert.balloonTitle = BalloonTitle(turn.url);
@@ -193,8 +203,23 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         m_observer->RowChecked(result);
 }
 
-std::string CheckPass::SiteName(const std::string& url)
+std::string CheckPass::Verdict(const FetchOutcome& outcome, const std::string& pageText,
+                               const std::string& searchText)
 {
+    if (!outcome.failure.empty())
+        return outcome.failure;
+    // The raw page first, so that a text that is in it is always found; the
+    // browser's reading of it only adds to that.
+    if (outcome.textSeen || Found(pageText, searchText) ||
+        Found(BrowserText::Of(pageText, outcome.contentType), searchText))
+        return kTextFound;
+    return kTextNotFound;
+}
+
+std::string CheckPass::SiteName(const std::string& address)
+{
+    // A password in the address is never shown.
+    const std::string url = FetchAddress::Shown(address);
     std::string name;
     for (size_t i = 0; i < url.size(); ++i) {
         if (url[i] == '/' && i > 0 && url[i - 1] != ':' && url[i - 1] != '/')

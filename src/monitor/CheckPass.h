@@ -5,6 +5,7 @@
 
 #include <string>
 
+struct FetchOutcome;
 class CheckRecorder;
 class CPageFetcher;
 class DataFileSaver;
@@ -31,12 +32,14 @@ public:
     static constexpr const char* kChecking = "CHECKING";
     static constexpr const char* kOk = "OK";
     static constexpr const char* kError = "ERROR";
+    static constexpr const char* kTextFound = "text found";
+    static constexpr const char* kTextNotFound = "text not found";
 
     // What the pass tells about each row whose check has ended.
     struct RowResult
     {
-        EntryId id = 0; // the entry the outcome was written to
-        std::string url;
+        EntryId id = 0;  // the entry the outcome was written to
+        std::string url; // as it may be shown: without a password in it
         std::string siteName;
         std::string status;      // kOk or kError
         std::string balloonText; // empty for kOk
@@ -78,9 +81,15 @@ public:
     // returns false at once. Nothing is thrown.
     bool CheckSites();
 
+    // The reason a check ends with: the fetch's failure when it had one,
+    // else kTextFound when the text went by in the body, is in the page or
+    // in the page's text as a browser shows it, else kTextNotFound.
+    static std::string Verdict(const FetchOutcome& outcome, const std::string& pageText,
+                               const std::string& searchText);
+
     // The short name of a site for messages: the address up to the slash that
     // begins its path, with every "http://", "HTTP://", "https://",
-    // "HTTPS://", "www." and "WWW." removed.
+    // "HTTPS://", "www." and "WWW." removed, and without a password in it.
     static std::string SiteName(const std::string& url);
 
     // The case-sensitive byte test; an empty search text is always found.

@@ -18,7 +18,8 @@ MailAlert::MailAlert(JobStarter starter) : m_starter(std::move(starter))
 }
 
 std::string MailAlert::Body(const std::string& balloonText, const std::string& balloonTitle,
-                            const std::string& url, const std::string& now)
+                            const std::string& url, const std::string& now,
+                            const std::string& reason)
 {
     std::string body;
     body.reserve(200 + balloonText.size() + balloonTitle.size() + url.size());
@@ -32,6 +33,11 @@ std::string MailAlert::Body(const std::string& balloonText, const std::string& b
     body += "URL: ";
     body += url;
     body += "\r\n";
+    if (!reason.empty()) {
+        body += "Reason: ";
+        body += reason;
+        body += "\r\n";
+    }
     return body;
 }
 
@@ -64,8 +70,8 @@ MailAlertJob MailAlert::Message(const COptionsDlg& settings, const SiteAlert& al
     MailAlertJob job = Account(settings);
     job.m_strRecipient = Recipient(alert.emailAddress, settings.m_EmailAddress);
     job.m_strSubject = alert.balloonTitle;
-    job.m_strBody =
-        Body(alert.balloonText, alert.balloonTitle, alert.url, TimeText::Local(Clock::Now()));
+    job.m_strBody = Body(alert.balloonText, alert.balloonTitle, alert.url,
+                         TimeText::Local(Clock::Now()), alert.reason);
     job.m_strSiteName = alert.siteName;
     return job;
 }

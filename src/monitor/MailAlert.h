@@ -33,9 +33,11 @@ public:
                                  const std::string& settingsAddress);
 
     // The alert text, built exactly in the order the e-mail has always had,
-    // with `now` as the local time stamp.
+    // with `now` as the local time stamp, and the line "Reason: ..." after
+    // the URL when a reason is given.
     static std::string Body(const std::string& balloonText, const std::string& balloonTitle,
-                            const std::string& url, const std::string& now);
+                            const std::string& url, const std::string& now,
+                            const std::string& reason = {});
 
     // The alert e-mail for `alert` with the settings' account.
     static MailAlertJob Message(const COptionsDlg& settings, const SiteAlert& alert);

@@ -7,7 +7,8 @@
 // shows them, and the mark (kErrorMark after a failed check, else 0).
 struct SiteEntry
 {
-    enum Column {
+    enum Column
+    {
         Url = 0,
         Status = 1,
         LastCheck = 2,
@@ -20,6 +21,11 @@ struct SiteEntry
 
     std::array<std::string, kColumnCount> fields;
     int mark = 0;
+    // Why the last check of this run of the program ended as it did, and how
+    // long its fetch took in seconds (below 0: not checked yet). Not stored:
+    // the first pass after start-up fills them again.
+    std::string reason;
+    double seconds = -1;
 
     const std::string& field(int column) const { return fields.at(static_cast<size_t>(column)); }
     std::string& field(int column) { return fields.at(static_cast<size_t>(column)); }

@@ -47,6 +47,18 @@ std::string SiteList::TextPrefix(int row, int column, std::size_t maxBytes) cons
         Utf8Text::CutToBytes(m_rows[static_cast<size_t>(row)].entry.field(column), maxBytes));
 }
 
+std::string SiteList::Reason(int row) const
+{
+    std::lock_guard lock(m_mutex);
+    return ValidRow(row) ? m_rows[static_cast<size_t>(row)].entry.reason : std::string();
+}
+
+double SiteList::Seconds(int row) const
+{
+    std::lock_guard lock(m_mutex);
+    return ValidRow(row) ? m_rows[static_cast<size_t>(row)].entry.seconds : -1;
+}
+
 std::size_t SiteList::TextSize(int row, int column) const
 {
     std::lock_guard lock(m_mutex);

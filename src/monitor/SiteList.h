@@ -78,6 +78,10 @@ public:
 
     // 0 for a row that does not exist.
     int Mark(int row) const;
+    // The row's last check of this run: its reason (empty before one) and
+    // the fetch's time in seconds (below 0 before one).
+    std::string Reason(int row) const;
+    double Seconds(int row) const;
     bool SetMark(int row, int mark);
 
     // A copy of the whole row, or nothing when the row does not exist.

@@ -19,11 +19,14 @@ void CPageFetcher::Fetch(const std::string& address, const std::string& filePath
                          const Progress& progress)
 {
     const bool pageMode = filePath.empty();
-    if (pageMode)
+    if (pageMode) {
         m_page.Clear();
+        m_outcome = FetchOutcome{};
+    }
     bool received = false;
     try {
         PageTransfer transfer(address, filePath, m_bSecureOnly, progress);
+        transfer.SetSearchText(m_search);
         // The page's buffer is used again for the new page.
         if (pageMode)
             std::swap(transfer.PageText(), m_page);
@@ -76,11 +79,17 @@ void CPageFetcher::Fetch(const std::string& address, const std::string& filePath
             std::swap(transfer.PageText(), m_page);
             if (!received)
                 m_page.Clear();
+            m_outcome = transfer.Outcome();
+            if (!received && m_outcome.failure.empty())
+                m_outcome.failure = "cancelled";
         }
     } catch (...) {
         // No memory to set the fetch up: nothing was fetched.
-        if (pageMode)
+        if (pageMode) {
             m_page.Clear();
+            m_outcome = FetchOutcome{};
+            m_outcome.failure = "out of memory";
+        }
     }
     if (!pageMode && !received)
         std::remove(filePath.c_str()); // cancelled or never started: whatever it left goes

@@ -43,6 +43,11 @@ public:
     const std::string& GetText() const { return m_page.Text(); }
     // The same, handed over: the fetcher's page is empty afterwards.
     std::string TakeText() { return m_page.TakeText(); }
+    // Page mode: the text the next fetches look for in the body as it
+    // streams, the part past what the page keeps included.
+    void SetSearchText(const std::string& text) { m_search = text; }
+    // How the last page-mode fetch ended.
+    const FetchOutcome& Outcome() const { return m_outcome; }
     // The page in pieces: lines, or at most 1,022 body bytes each.
     std::list<std::string> Pieces() const;
 
@@ -63,6 +68,8 @@ public:
 private:
     bool m_bSecureOnly = false;
     PageTransfer::Page m_page;
+    std::string m_search;
+    FetchOutcome m_outcome;
     // Borrowed at the first fetch that runs on the caller's thread; its
     // multi handle keeps connections and DNS answers from one fetch to the next.
     TransferLoop* m_loop = nullptr;

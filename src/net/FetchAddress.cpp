@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -329,4 +330,65 @@ std::string FetchAddress::AuthRealm(const std::string& rawHeaders)
             realm += value[i++];
     }
     return realm;
+}
+
+namespace {
+
+// Where the user information of an address lies: from after "://" up to
+// its last "@" before the path. Nothing when the address has none.
+std::optional<std::pair<std::size_t, std::size_t>> UserInfoSpan(const std::string& address)
+{
+    const auto schemeEnd = address.find("://");
+    if (schemeEnd == std::string::npos)
+        return std::nullopt;
+    const auto start = schemeEnd + 3;
+    const auto end = address.find_first_of("/?#", start);
+    const auto at = address.rfind('@', end == std::string::npos ? std::string::npos : end);
+    if (at == std::string::npos || at < start)
+        return std::nullopt;
+    return std::pair{start, at};
+}
+
+std::string PercentDecoded(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<FetchAddress::Credentials> FetchAddress::UserInfo(const std::string& address)
+{
+    const auto span = UserInfoSpan(address);
+    if (!span)
+        return std::nullopt;
+    const std::string info = address.substr(span->first, span->second - span->first);
+    const auto colon = info.find(':');
+    Credentials credentials{PercentDecoded(info.substr(0, colon)),
+                            colon == std::string::npos ? ""
+                                                       : PercentDecoded(info.substr(colon + 1))};
+    if (credentials.user.empty())
+        return std::nullopt;
+    return credentials;
+}
+
+std::string FetchAddress::Shown(const std::string& address)
+{
+    const auto span = UserInfoSpan(address);
+    if (!span)
+        return address;
+    const auto colon = address.find(':', span->first);
+    if (colon == std::string::npos || colon > span->second)
+        return address;
+    return address.substr(0, colon) + address.substr(span->second);
 }

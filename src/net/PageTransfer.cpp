@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -68,6 +69,40 @@ void Reserve(std::string& text, std::size_t needed)
         needed, std::min<std::size_t>(text.capacity() / 8 * 9, FetchSettings::kPageSizeCap)));
     larger.append(text);
     text.swap(larger);
+}
+
+bool IsRedirect(long status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A time bound as the reasons name it: "30 s", "2 minutes".
+std::string Span(std::chrono::milliseconds span)
+{
+    const auto ms = span.count();
+    if (ms >= 60000 && ms % 60000 == 0)
+        return std::to_string(ms / 60000) + (ms == 60000 ? " minute" : " minutes");
+    if (ms % 1000 == 0)
+        return std::to_string(ms / 1000) + " s";
+    return std::to_string(ms) + " ms";
+}
+
+// The reason phrase of the answer's status line ("HTTP/1.1 503 Service
+// Unavailable"), when the server sent one.
+std::string SentPhrase(const std::string& rawHeaders)
+{
+    const auto lineEnd = rawHeaders.find_first_of("\r\n");
+    const std::string line = rawHeaders.substr(0, lineEnd);
+    const auto first = line.find(' ');
+    if (first == std::string::npos)
+        return {};
+    const auto second = line.find(' ', first + 1);
+    if (second == std::string::npos)
+        return {};
+    std::string phrase = line.substr(second + 1);
+    while (!phrase.empty() && (phrase.back() == ' ' || phrase.back() == '\t'))
+        phrase.pop_back();
+    return phrase;
 }
 
 } // namespace
@@ -217,6 +252,7 @@ bool PageTransfer::Start()
         if (!m_easy || !HeaderList(pageMode) || !running || !running->Usable() ||
             FetchSettings::SessionFailureForTests()) {
             UserMessage::Show("Cannot open internet connection.", UserMessage::Icon::Stop);
+            Fail("no internet connection could be opened");
             EndBody(false);
             return false;
         }
@@ -225,8 +261,10 @@ bool PageTransfer::Start()
         m_url = m_first;
         if (Prepare())
             return true;
+        Fail("address not usable");
     } catch (...) {
         // Out of memory or the like: nothing is sent.
+        Fail("out of memory");
     }
     EndBody(false);
     return false;
@@ -247,7 +285,9 @@ bool PageTransfer::Prepare()
     m_then = Then::Fail;
     m_headEnded = false;
     m_failed = false;
+    m_discarded = 0;
     m_rawHeaders.clear();
+    m_errorText[0] = '\0';
     const auto timeouts = FetchSettings::CurrentTimeouts();
     CURL* curl = m_easy;
     // Back to libcurl's defaults, keeping what the handle learnt.
@@ -256,8 +296,16 @@ bool PageTransfer::Prepare()
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    // HTTP/1.1 keeps the connection for the next request to the same server;
+    // some servers refuse 1.0 outright.
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, HeaderList(pageMode));
+    // A page may come compressed; what is kept and searched is the decoded
+    // body, and the page's bound counts decoded bytes. A download keeps the
+    // bytes the server sends.
+    if (pageMode)
+        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorText);
     // No proxy at all, none from http_proxy and friends either.
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
@@ -272,8 +320,10 @@ bool PageTransfer::Prepare()
     if (pageMode) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0) {
+            Fail("took longer than " + Span(timeouts.pageTotal));
             return false;
+        }
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
     }
     // Certificates and host names are checked (libcurl's defaults); only
@@ -281,7 +331,7 @@ bool PageTransfer::Prepare()
     const std::string caFile = FetchSettings::CaFileForTests();
     if (!caFile.empty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
-    if (m_phase == Phase::AfterCredentials && m_asked) {
+    if (m_phase == Phase::AfterCredentials && (m_asked || m_fromAddress)) {
         curl_easy_setopt(curl, CURLOPT_HTTPAUTH, m_authSchemes);
         curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.c_str());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.c_str());
@@ -308,19 +358,43 @@ bool PageTransfer::Next(int curlResult)
 {
     if (m_phase == Phase::AfterCredentials)
         Answered(Status());
-    if (!m_headEnded || m_failed || Cancelled() || m_then == Then::Fail) {
+    if (Cancelled()) {
+        Fail("cancelled");
+        EndBody(false);
+        return false;
+    }
+    if (!m_headEnded || m_failed || m_then == Then::Fail) {
+        if (m_headEnded && !m_failed && m_then == Then::Fail)
+            Fail(StatusFailure(Status()));
+        else
+            Fail(m_failed ? "out of memory" : TransferFailure(curlResult));
         EndBody(false);
         return false;
     }
     if (m_then == Then::Body) {
-        EndBody(curlResult == CURLE_OK || m_full);
+        // A page that filled up after its text went by needs no more reading.
+        const bool complete =
+            curlResult == CURLE_OK || (m_filePath.empty() && m_full && m_outcome.textSeen);
+        m_outcome.status = Status();
+        if (!complete)
+            Fail(TransferFailure(curlResult));
+        else if (m_outcome.status < 200 || m_outcome.status > 299)
+            Fail(StatusFailure(m_outcome.status));
+        EndBody(complete);
         return false;
     }
     if (m_then == Then::Credentials) {
         m_authHead = m_rawHeaders;
-        const auto prompt = FetchSettings::GetCredentialsPrompt();
-        if (prompt) {
-            if (auto credentials = prompt->Ask(m_first, m_authHead)) {
+        m_credentialsTried = true;
+        // Credentials written into the address go to the server of that
+        // address only, never to one a redirect led to.
+        const auto inAddress = FetchAddress::UserInfo(m_address);
+        if (inAddress && SameServerAsFirst()) {
+            m_user = inAddress->user;
+            m_password = inAddress->password;
+            m_fromAddress = true;
+        } else if (const auto prompt = FetchSettings::GetCredentialsPrompt()) {
+            if (auto credentials = prompt->Ask(m_url, m_authHead)) {
                 m_user = credentials->user;
                 m_password = credentials->password;
                 m_asked = true;
@@ -328,34 +402,220 @@ bool PageTransfer::Next(int curlResult)
         }
         m_authSchemes = AuthSchemesFor(m_authHead);
         // The time the user took to answer belongs to the user, not the server.
-        m_deadline = Clock::now() + FetchSettings::CurrentTimeouts().pageTotal;
+        if (m_asked)
+            m_deadline = Clock::now() + FetchSettings::CurrentTimeouts().pageTotal;
         m_phase = Phase::AfterCredentials;
         if (Prepare())
             return true;
         Answered(0);
+        Fail(m_outcome.failure.empty() ? "address not usable" : m_outcome.failure);
         EndBody(false);
         return false;
     }
-    // A redirect, followed once.
+    // A redirect.
     const auto location = FetchAddress::FindLocation(m_rawHeaders);
     const auto from = FetchAddress::Split(m_url);
     std::optional<FetchAddress::Parts> target;
     if (location && from)
         target = FetchAddress::Split(FetchAddress::Resolve(*from, *location));
-    if (target && m_secureOnly && from->secure() && !target->secure()) {
+    if (!target) {
+        Fail("redirect to no usable address");
+    } else if (m_secureOnly && from->secure() && !target->secure()) {
         std::fprintf(stderr, "Kestrelle: not following %s from https to plain http\n",
-                     m_address.c_str());
-        target.reset();
-    }
-    if (target) {
-        // The credentials stay with the server that asked for them.
-        m_url = FetchAddress::ToUrl(*target);
-        m_phase = Phase::AfterRedirect;
-        if (Prepare())
-            return true;
+                     FetchAddress::Shown(m_address).c_str());
+        Fail("redirect from https to plain http");
+    } else {
+        const std::string next = FetchAddress::ToUrl(*target);
+        if (m_visited.empty())
+            m_visited.push_back(FetchAddress::ToUrl(*from));
+        if (std::find(m_visited.begin(), m_visited.end(), next) != m_visited.end()) {
+            Fail("redirect loop");
+        } else if (m_redirects == kMaxRedirects) {
+            Fail("too many redirects");
+        } else {
+            ++m_redirects;
+            m_visited.push_back(next);
+            m_url = next;
+            m_phase = Phase::AfterRedirect;
+            if (Prepare())
+                return true;
+            Fail(m_outcome.failure.empty() ? "address not usable" : m_outcome.failure);
+        }
     }
     EndBody(false);
     return false;
+}
+
+void PageTransfer::Fail(std::string reason)
+{
+    // The first reason stands: later steps only follow from it.
+    if (m_outcome.failure.empty())
+        m_outcome.failure = std::move(reason);
+}
+
+bool PageTransfer::SameServerAsFirst() const
+{
+    const auto first = FetchAddress::Split(m_first);
+    const auto now = FetchAddress::Split(m_url);
+    return first && now && first->scheme == now->scheme &&
+           AsciiText::Lower(first->server) == AsciiText::Lower(now->server) &&
+           first->port == now->port;
+}
+
+std::string PageTransfer::StatusFailure(long status) const
+{
+    if (status == 401)
+        return "needs a log-in";
+    std::string phrase = SentPhrase(m_rawHeaders);
+    if (phrase.empty())
+        phrase = StandardPhrase(status);
+    return "HTTP " + std::to_string(status) + (phrase.empty() ? "" : " " + phrase);
+}
+
+std::string PageTransfer::TransferFailure(int curlResult) const
+{
+    const auto timeouts = FetchSettings::CurrentTimeouts();
+    long osError = 0;
+    if (m_easy)
+        curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
+    const std::string said = m_errorText;
+    switch (curlResult) {
+    case CURLE_OK:
+        return "the answer ended early";
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "host not found";
+    case CURLE_COULDNT_CONNECT:
+        if (osError == ECONNREFUSED)
+            return "connection refused";
+        if (osError == ENETUNREACH || osError == EHOSTUNREACH)
+            return "host unreachable";
+        return "could not connect";
+    case CURLE_OPERATION_TIMEDOUT: {
+        // libcurl says "timed out" for all three bounds; which one it was
+        // shows in what had come so far.
+        if (m_filePath.empty() && Clock::now() + std::chrono::milliseconds(50) >= m_deadline)
+            return "took longer than " + Span(timeouts.pageTotal);
+        if (!m_headEnded) {
+            curl_off_t connected = 0;
+            curl_easy_getinfo(m_easy, CURLINFO_CONNECT_TIME_T, &connected);
+            return "no answer within " +
+                   Span(connected > 0 ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            timeouts.lowSpeedTime)
+                                      : timeouts.connect);
+        }
+        return "stalled for " +
+               Span(std::chrono::duration_cast<std::chrono::milliseconds>(timeouts.lowSpeedTime));
+    }
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return osError == ECONNRESET || said.find("reset") != std::string::npos ? "connection reset"
+                                                                                : "connection lost";
+    case CURLE_PARTIAL_FILE:
+        return "the answer ended early";
+    case CURLE_GOT_NOTHING:
+        return "empty answer";
+    case CURLE_BAD_CONTENT_ENCODING:
+        return "compressed page is damaged";
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return "address not usable";
+    case CURLE_WRITE_ERROR:
+        return m_filePath.empty() ? "out of memory" : "file could not be written";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return TlsText(said.empty() ? curl_easy_strerror(static_cast<CURLcode>(curlResult)) : said);
+    default: {
+        std::string text = curl_easy_strerror(static_cast<CURLcode>(curlResult));
+        if (!text.empty())
+            text[0] = AsciiText::Lower(text.substr(0, 1))[0];
+        return text;
+    }
+    }
+}
+
+std::string PageTransfer::TlsText(const std::string& libcurlText)
+{
+    const std::string lower = AsciiText::Lower(libcurlText);
+    if (lower.find("expired") != std::string::npos)
+        return "certificate has expired";
+    if (lower.find("not yet valid") != std::string::npos)
+        return "certificate is not yet valid";
+    if (lower.find("self signed") != std::string::npos ||
+        lower.find("self-signed") != std::string::npos)
+        return "self-signed certificate";
+    if (lower.find("local issuer") != std::string::npos ||
+        lower.find("unknown ca") != std::string::npos)
+        return "certificate issuer not trusted";
+    if (lower.find("subject name") != std::string::npos ||
+        lower.find("does not match") != std::string::npos)
+        return "certificate is for another host name";
+    if (lower.find("revoked") != std::string::npos)
+        return "certificate has been revoked";
+    // Otherwise libcurl's own words without the library's prefixes and codes:
+    // "OpenSSL/3.0.11: error:0A000410:SSL routines::sslv3 alert handshake failure".
+    std::string text = libcurlText;
+    if (const auto colons = text.rfind("::"); colons != std::string::npos)
+        text = text.substr(colons + 2);
+    for (const char* prefix : {"SSL certificate problem: ", "SSL: "}) {
+        if (text.rfind(prefix, 0) == 0)
+            text.erase(0, std::strlen(prefix));
+    }
+    return "TLS: " + text;
+}
+
+std::string PageTransfer::StandardPhrase(long status)
+{
+    static constexpr struct
+    {
+        long status;
+        const char* phrase;
+    } kPhrases[] = {{300, "Multiple Choices"},
+                    {304, "Not Modified"},
+                    {305, "Use Proxy"},
+                    {400, "Bad Request"},
+                    {401, "Unauthorized"},
+                    {402, "Payment Required"},
+                    {403, "Forbidden"},
+                    {404, "Not Found"},
+                    {405, "Method Not Allowed"},
+                    {406, "Not Acceptable"},
+                    {407, "Proxy Authentication Required"},
+                    {408, "Request Timeout"},
+                    {409, "Conflict"},
+                    {410, "Gone"},
+                    {411, "Length Required"},
+                    {412, "Precondition Failed"},
+                    {413, "Content Too Large"},
+                    {414, "URI Too Long"},
+                    {415, "Unsupported Media Type"},
+                    {416, "Range Not Satisfiable"},
+                    {417, "Expectation Failed"},
+                    {421, "Misdirected Request"},
+                    {422, "Unprocessable Content"},
+                    {425, "Too Early"},
+                    {426, "Upgrade Required"},
+                    {428, "Precondition Required"},
+                    {429, "Too Many Requests"},
+                    {431, "Request Header Fields Too Large"},
+                    {451, "Unavailable For Legal Reasons"},
+                    {500, "Internal Server Error"},
+                    {501, "Not Implemented"},
+                    {502, "Bad Gateway"},
+                    {503, "Service Unavailable"},
+                    {504, "Gateway Timeout"},
+                    {505, "HTTP Version Not Supported"},
+                    {511, "Network Authentication Required"}};
+    for (const auto& p : kPhrases) {
+        if (p.status == status)
+            return p.phrase;
+    }
+    return {};
 }
 
 void PageTransfer::Answered(long status)
@@ -365,7 +625,7 @@ void PageTransfer::Answered(long status)
         return;
     m_asked = false;
     if (const auto prompt = FetchSettings::GetCredentialsPrompt())
-        prompt->Answered(m_first, m_authHead, {m_user, m_password}, status);
+        prompt->Answered(m_url, m_authHead, {m_user, m_password}, status);
 }
 
 long PageTransfer::Status() const
@@ -393,8 +653,14 @@ std::size_t PageTransfer::OnBody(char* data, std::size_t, std::size_t size, void
 {
     auto* transfer = static_cast<PageTransfer*>(self);
     try {
-        if (transfer->m_then != Then::Body || transfer->Cancelled())
+        if (transfer->Cancelled())
             return CURL_WRITEFUNC_ERROR;
+        if (transfer->m_then != Then::Body) {
+            // The short page of a redirect or a 401 is read past, so that the
+            // connection can carry the next request; a long one is not worth it.
+            transfer->m_discarded += size;
+            return transfer->m_discarded <= kDiscardLimit ? size : CURL_WRITEFUNC_ERROR;
+        }
         return transfer->Body(data, size) ? size : CURL_WRITEFUNC_ERROR;
     } catch (...) {
         transfer->m_failed = true;
@@ -415,20 +681,24 @@ std::size_t PageTransfer::Header(const char* data, std::size_t size)
     if (status >= 100 && status < 200)
         return size;
     m_headEnded = true;
-    const bool redirect = status == 301 || status == 302 || status == 303;
-    switch (m_phase) {
-    case Phase::First:
-        m_then = status == 401 ? Then::Credentials : redirect ? Then::Redirect : Then::Body;
-        break;
-    case Phase::AfterCredentials:
-        m_then = redirect ? Then::Redirect : Then::Body;
-        break;
-    case Phase::AfterRedirect:
-        m_then = status == 200 ? Then::Body : Then::Fail;
-        break;
-    }
-    if (m_then != Then::Body)
+    const bool pageMode = m_filePath.empty();
+    if (IsRedirect(status))
+        m_then = Then::Redirect;
+    else if (status == 401 && !m_credentialsTried && (m_phase == Phase::First || pageMode))
+        m_then = Then::Credentials;
+    else if (m_phase == Phase::AfterRedirect && !pageMode && status != 200)
+        m_then = Then::Fail; // an installer comes from where it was sent, or not at all
+    else
+        m_then = Then::Body;
+    if (m_then == Then::Fail)
         return CURL_WRITEFUNC_ERROR; // this answer's body is of no use: stop reading
+    if (m_then != Then::Body)
+        return size;
+    if (pageMode) {
+        char* type = nullptr;
+        curl_easy_getinfo(m_easy, CURLINFO_CONTENT_TYPE, &type);
+        m_outcome.contentType = type ? type : "";
+    }
     curl_off_t length = -1;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     if (m_filePath.empty()) {
@@ -446,8 +716,12 @@ std::size_t PageTransfer::Header(const char* data, std::size_t size)
 bool PageTransfer::Body(const char* data, std::size_t size)
 {
     if (m_filePath.empty()) {
-        m_full = !m_page.Add(data, size);
-        return !m_full;
+        // Only the body's first part is kept; the rest is read for as long
+        // as the text has not been seen in it.
+        Search(data, size);
+        if (!m_full)
+            m_full = !m_page.Add(data, size);
+        return !(m_full && m_outcome.textSeen);
     }
     while (size > 0 && !m_failed) {
         const auto take = std::min(size, kDownloadBlock - m_block.size());
@@ -458,6 +732,33 @@ bool PageTransfer::Body(const char* data, std::size_t size)
             WriteBlock();
     }
     return !m_failed;
+}
+
+void PageTransfer::Search(const char* data, std::size_t size)
+{
+    if (m_outcome.textSeen)
+        return;
+    if (m_search.empty()) {
+        m_outcome.textSeen = true;
+        return;
+    }
+    // What came before that could still begin the text, then this run, CRs
+    // left out as the page leaves them out.
+    const char* const end = data + size;
+    while (data < end) {
+        const void* cr = std::memchr(data, '\r', static_cast<std::size_t>(end - data));
+        const char* stop = cr ? static_cast<const char*>(cr) : end;
+        m_window.append(data, static_cast<std::size_t>(stop - data));
+        data = cr ? stop + 1 : end;
+    }
+    if (m_window.find(m_search) != std::string::npos) {
+        m_outcome.textSeen = true;
+        std::string().swap(m_window);
+        return;
+    }
+    const std::size_t keep = m_search.size() - 1;
+    if (m_window.size() > keep)
+        m_window.erase(0, m_window.size() - keep);
 }
 
 void PageTransfer::WriteBlock()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/FetchOutcome.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -30,6 +32,7 @@ public:
 
     static constexpr std::size_t kPieceLimit = 1022;
     static constexpr std::size_t kDownloadBlock = 1024;
+    static constexpr std::uint64_t kDiscardLimit = 64 * 1024;
 
     // The page as it is kept: the pieces' texts one after another, and where
     // each piece that does not end in an LF ends (one that ends in an LF needs
@@ -90,6 +93,17 @@ public:
 
     // Page mode: what arrived.
     Page& PageText() { return m_page; }
+    // Page mode: the text looked for in the body as it streams; before Start.
+    void SetSearchText(std::string text) { m_search = std::move(text); }
+    // Page mode: how the fetch ended, once it has.
+    const FetchOutcome& Outcome() const { return m_outcome; }
+
+    // The most redirects followed in one fetch.
+    static constexpr int kMaxRedirects = 5;
+    // The phrase HTTP gives a status, for an answer whose status line names none.
+    static std::string StandardPhrase(long status);
+    // A TLS failure as libcurl words it, made short: "certificate has expired".
+    static std::string TlsText(const std::string& libcurlText);
 
     // The loop this transfer runs in, so that Cancel can wake its wait.
     std::atomic<TransferLoop*> loop{nullptr};
@@ -122,6 +136,11 @@ private:
     bool Body(const char* data, std::size_t size);
     void WriteBlock();
     void EndBody(bool complete);
+    void Fail(std::string reason);
+    std::string TransferFailure(int curlResult) const;
+    std::string StatusFailure(long status) const;
+    void Search(const char* data, std::size_t size);
+    bool SameServerAsFirst() const;
 
     const std::string m_address;
     const std::string m_filePath;
@@ -133,7 +152,8 @@ private:
     std::string m_first; // the first request's full address, as the prompt is told it
     std::string m_user, m_password;
     long m_authSchemes = 0;
-    bool m_asked = false; // the prompt gave credentials
+    bool m_asked = false;       // the prompt gave credentials
+    bool m_fromAddress = false; // the address held them
     std::chrono::steady_clock::time_point m_deadline;
     Phase m_phase = Phase::First;
     enum class Then
@@ -146,7 +166,18 @@ private:
     bool m_headEnded = false;
     bool m_failed = false;
     bool m_bodyStarted = false;
-    bool m_full = false; // the page reached the cap: reading stopped, not a failure
+    // The page reached the cap: the rest is searched, not kept, and once
+    // the text has been seen (or none is looked for) not read either.
+    bool m_full = false;
+    std::uint64_t m_discarded = 0; // body bytes of a redirect or 401 answer read past
+    int m_redirects = 0;
+    std::vector<std::string> m_visited; // the chain's addresses, to tell a loop
+    bool m_credentialsTried = false;
+    char m_errorText[256] = {}; // libcurl's words for the last request's failure
+
+    std::string m_search;
+    std::string m_window; // the search's carry-over from one run of the body to the next
+    FetchOutcome m_outcome;
     std::string m_rawHeaders;
     std::string m_authHead; // the 401's head that made the prompt be asked
 

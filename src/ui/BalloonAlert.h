@@ -24,10 +24,16 @@ public:
     {
         m_downInPass.push_back(alert.siteName);
         if (m_downInPass.size() == 1)
-            m_tray.ShowBalloonTip(alert.balloonText, alert.balloonTitle, kAlertBalloonMs);
+            m_tray.ShowBalloonTip(SiteText(alert), alert.balloonTitle, kAlertBalloonMs);
         else
             m_tray.ShowBalloonTip(ManySitesText(m_downInPass), ManySitesTitle(m_downInPass.size()),
                                   kAlertBalloonMs);
+    }
+
+    // One site's balloon: the alert text, and why on a second line.
+    static std::string SiteText(const SiteAlert& alert)
+    {
+        return alert.reason.empty() ? alert.balloonText : alert.balloonText + "\n" + alert.reason;
     }
 
     static std::string ManySitesTitle(std::size_t count)

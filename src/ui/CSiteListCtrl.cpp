@@ -75,9 +75,11 @@ void CSiteListCtrl::SetSiteModel(SiteListModel* model)
 
 std::vector<int> CSiteListCtrl::FittedWidths() const
 {
-    // Texts a cell must show whole whatever the site: its status words and a
-    // time stamp with the widest hour, minute and second.
-    static const char* const kLongestCell[] = {"", "CHECKING", "12/28/2026 08:48:58 PM", "", ""};
+    // Texts a cell must show whole whatever the site: its status with a
+    // usual reason for a down site, and a time stamp with the widest hour,
+    // minute and second.
+    static const char* const kLongestCell[] = {"", "ERROR: HTTP 503 Service Unavailable",
+                                               "12/28/2026 08:48:58 PM", "", ""};
     // The design's font averages 5 pixels a character at 96 dots per inch.
     constexpr double kDesignCharWidth = 5.0;
     const QFontMetrics cell(font());

@@ -1,5 +1,8 @@
 #include "ui/SiteListModel.h"
 
+#include "monitor/CheckPass.h"
+#include "net/FetchAddress.h"
+
 #include "platform/Utf8Text.h"
 #include "ui/UiThread.h"
 
@@ -7,6 +10,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 const QColor SiteListModel::kErrorBackground(255, 180, 180);
@@ -99,6 +103,15 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
         std::replace_if(
             text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; },
             ' ');
+        // A password in the address is kept for the server, never shown.
+        if (index.column() == SiteEntry::Url)
+            text = FetchAddress::Shown(text);
+        // Why a site is down shows in its Status cell, readable without hovering.
+        if (index.column() == SiteEntry::Status && text == CheckPass::kError) {
+            const std::string reason = m_list.Reason(row);
+            if (!reason.empty())
+                text += ": " + reason;
+        }
         return ToQString(text);
     }
     case Qt::DecorationRole:
@@ -119,9 +132,11 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
         const std::string start =
             m_list.TextPrefix(row, SiteEntry::LastResponse, (kTipCharacters + 1) * 4);
         const std::string tip = TipText(start);
-        if (tip.empty())
+        const std::string check =
+            CheckLine(m_list.Text(row, SiteEntry::Status), m_list.Reason(row), m_list.Seconds(row));
+        if (tip.empty() && check.empty())
             return {};
-        return ToQString(tip);
+        return ToQString(check.empty() ? tip : tip.empty() ? check : check + "\n" + tip);
     }
     case kMarkRole:
         return m_list.Mark(row);
@@ -177,6 +192,16 @@ int SiteListModel::CompareText(std::string_view a, std::string_view b)
         i += lengthA;
         j += lengthB;
     }
+}
+
+std::string SiteListModel::CheckLine(const std::string& status, const std::string& reason,
+                                     double seconds)
+{
+    if (reason.empty() || (status != CheckPass::kOk && status != CheckPass::kError))
+        return {};
+    char time[32];
+    std::snprintf(time, sizeof time, "%.2f", seconds < 0 ? 0.0 : seconds);
+    return status + ": " + reason + " (" + time + " s)";
 }
 
 std::string SiteListModel::TipText(std::string_view response)

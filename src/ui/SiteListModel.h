@@ -61,6 +61,10 @@ public:
     // up to kTipCharacters characters, otherwise its first kTipCharacters
     // characters and ".".
     static std::string TipText(std::string_view response);
+    // The tip's first line: "ERROR: connection refused (0.01 s)"; empty
+    // while the row has no check of this run or is being checked.
+    static std::string CheckLine(const std::string& status, const std::string& reason,
+                                 double seconds);
 
     // Text of the core (UTF-8, or Windows single-byte text from an old data
     // file) as Qt shows it.

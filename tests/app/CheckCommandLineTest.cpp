@@ -78,14 +78,22 @@ TEST(CheckReport, LinesKeepToOneLineAndTheirColumns)
     ok.url = "http://www.shop.test/";
     ok.siteName = "shop.test";
     ok.status = "OK";
-    EXPECT_EQ(CheckReport::RowLine(ok), "OK\tshop.test\thttp://www.shop.test/");
+    ok.reason = "text found";
+    ok.seconds = 0.25;
+    // The reason and the time come after the fields of old, in the same
+    // columns for OK and ERROR lines.
+    EXPECT_EQ(CheckReport::RowLine(ok),
+              "OK\tshop.test\thttp://www.shop.test/\t\ttext found\t0.250");
 
     CheckPass::RowResult down = ok;
     down.status = "ERROR";
     down.balloonText = "Kestrelle was unable to find the text \"a\tb\rc\x1b[31m\" on shop.test";
+    down.reason = "connection refused";
+    down.seconds = 1.5;
     EXPECT_EQ(CheckReport::RowLine(down),
               "ERROR\tshop.test\thttp://www.shop.test/\t"
-              "Kestrelle was unable to find the text \"a b c [31m\" on shop.test");
+              "Kestrelle was unable to find the text \"a b c [31m\" on shop.test"
+              "\tconnection refused\t1.500");
 
     EXPECT_EQ(CheckReport::SummaryLine(3, 2, 1), "Sites: 3, OK: 2, ERROR: 1");
 }

@@ -74,12 +74,16 @@ TEST_F(KestrelleCheck, PrintsOneLinePerSiteThenTheSummary)
     WriteList(path, {{server.url("/up"), "Open"}, {server.url("/down"), "Open"}});
     const auto run = ChildProcess::Run(kChecker, {path});
     EXPECT_EQ(run.exitStatus, 2);
-    EXPECT_EQ(Lines(run.out), (std::vector<std::string>{
-                                  "OK\t" + name + "\t" + server.url("/up"),
-                                  "ERROR\t" + name + "\t" + server.url("/down") +
-                                      "\tKestrelle was unable to find the text \"Open\" on " + name,
-                                  "Sites: 2, OK: 1, ERROR: 1",
-                              }));
+    auto lines = Lines(run.out);
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        lines[i].erase(lines[i].rfind('\t')); // the fetch's time, which varies
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "OK\t" + name + "\t" + server.url("/up") + "\t\ttext found",
+                         "ERROR\t" + name + "\t" + server.url("/down") +
+                             "\tKestrelle was unable to find the text \"Open\" on " + name +
+                             "\tHTTP 503 Busy",
+                         "Sites: 2, OK: 1, ERROR: 1",
+                     }));
     EXPECT_EQ(run.err, "");
 }
 
@@ -94,7 +98,7 @@ TEST_F(KestrelleCheck, ExitStatusIsTheWorstOutcome)
     } cases[] = {
         {"empty list", {}, 0, "Sites: 0, OK: 0, ERROR: 0"},
         {"all OK",
-         {{server.url("/up"), "Open"}, {server.url("/down"), ""}},
+         {{server.url("/up"), "Open"}, {server.url("/up"), ""}},
          0,
          "Sites: 2, OK: 2, ERROR: 0"},
         {"one down",
@@ -272,7 +276,7 @@ TEST_F(KestrelleCheck, EachLineAppearsAsSoonAsItsSiteIsChecked)
     ChildProcess child(kChecker, {path});
     std::string line;
     ASSERT_TRUE(child.ReadLine(line));
-    EXPECT_EQ(line, "OK\t" + name + "\t" + server.url("/up"));
+    EXPECT_EQ(line.rfind("OK\t" + name + "\t" + server.url("/up") + "\t", 0), 0u) << line;
     {
         std::lock_guard lock(m);
         firstLineRead = true;

@@ -5,11 +5,13 @@
 #include "monitor/DataFileSaver.h"
 #include "monitor/MailAlert.h"
 #include "monitor/SiteList.h"
+#include "net/FetchSettings.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 #include "settings/CRegStore.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
+#include "support/TlsFront.h"
 
 #include <gtest/gtest.h>
 
@@ -155,9 +157,9 @@ TEST_F(CheckPassTest, FindsTheTextCaseSensitivelyAnywhereInThePage)
         {server.url("/long"), "Welcomey", "OK"},
         {server.url("/crlf"), "one\nline", "OK"}, // the page text holds no CR
         {server.url("/crlf"), "one\r\nline", "ERROR"},
-        {server.url("/404"), "Welcome", "OK"}, // an error page is a page like any other
+        {server.url("/404"), "Welcome", "ERROR"}, // an error page is no healthy page
         {server.url("/welcome"), "", "OK"},
-        {kDeadUrl, "", "OK"}, // nothing fetched, and an empty text is still found
+        {kDeadUrl, "", "ERROR"}, // nothing fetched: no text can make that healthy
         {kDeadUrl, "x", "ERROR"},
     };
     for (const auto& c : cases)
@@ -474,3 +476,144 @@ TEST_F(CheckPassTest, RemovedOrEditedDuringItsFetchGetsNoOutcomeAndNoAlert)
 }
 
 } // namespace
+
+// The verdict and its reason for each kind of server behaviour, one pass per
+// row, with time bounds short enough for a test.
+TEST_F(CheckPassTest, GivesTheVerdictAndReasonASiteOwnerExpects)
+{
+    using Script = ScriptedHttpServer::Script;
+    using ms = std::chrono::milliseconds;
+    const auto R = ScriptedHttpServer::Response;
+    const std::string page = Page("<p>Welcome</p>");
+    const std::string base = server.url("");
+    const std::string withUser = "http://kim:s3cret@" + base.substr(7);
+
+    server.SetResponse("/ok", page);
+    server.SetResponse("/307", R(307, "Temporary Redirect", {"Location: " + base + "/ok"}, ""));
+    server.SetResponse("/308", R(308, "Permanent Redirect", {"Location: /ok"}, "moved"));
+    server.SetResponse("/chain", R(301, "Moved", {"Location: chain2"}, ""));
+    server.SetResponse("/chain2", R(302, "Found", {"Location: " + base + "/ok"}, ""));
+    server.SetHandler("/http11", [&](const std::string& request) {
+        return ScriptedHttpServer::Bytes(request.find("HTTP/1.0") != std::string::npos
+                                             ? R(505, "HTTP Version Not Supported", {}, "")
+                                             : page);
+    });
+    server.SetHandler("/auth", [&](const std::string& request) {
+        // "kim:s3cret" in Base64.
+        return ScriptedHttpServer::Bytes(
+            request.find("Authorization: Basic a2ltOnMzY3JldA==") != std::string::npos
+                ? page
+                : R(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"shop\""}, "Welcome"));
+    });
+    server.SetResponse("/404", R(404, "Not Found", {}, "Welcome"));
+    server.SetResponse("/500", "HTTP/1.1 500\r\nContent-Length: 7\r\n\r\nWelcome");
+    server.SetResponse("/503", R(503, "Service Unavailable", {}, "Welcome"));
+    Script stall; // the text, then nothing more for good
+    stall.steps = {{"HTTP/1.1 200 OK\r\nContent-Length: 900\r\n\r\nWelcome", ms(20000)}};
+    server.SetScript("/stall", stall);
+    Script silent; // the request read, never answered
+    silent.steps = {{"", ms(20000)}};
+    server.SetScript("/silent", silent);
+    Script slow;
+    slow.steps = {{"HTTP/1.1 200 OK\r\n\r\nWelcome", ms(0)}};
+    slow.endless = true;
+    slow.endlessChunk = "x";
+    slow.endlessPause = ms(100);
+    server.SetScript("/slow", slow);
+    Script reset;
+    reset.steps = {{"HTTP/1.1 200 OK\r\nContent-Length: 900\r\n\r\nWelcome", ms(200)}};
+    reset.reset = true;
+    server.SetScript("/reset", reset);
+    Script big; // 50 MB, the text in its last bytes
+    big.steps = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(50'000'000) + "\r\n\r\n", ms(0)}};
+    big.endless = true;
+    big.endlessChunk = std::string(1'000'000 - 8, 'x') + "\r\nline\n";
+    big.endlessCount = 49;
+    big.last = std::string(1'000'000 - 7, 'y') + "Welcome";
+    server.SetScript("/big", big);
+    server.SetResponse("/nul", Page(std::string("a\0b Welcome\n", 12)));
+    server.SetResponse(
+        "/latin1", R(200, "OK", {"Content-Type: text/html"},
+                     "<meta charset=\"iso-8859-1\"><p>Caf\xE9 &amp; cr&#xE8;me &eacute;t&#233;"));
+    server.SetResponse("/loop", R(302, "Found", {"Location: /loop2"}, ""));
+    server.SetResponse("/loop2", R(302, "Found", {"Location: /loop"}, ""));
+    for (int hop = 1; hop <= 6; ++hop)
+        server.SetResponse("/hop" + std::to_string(hop),
+                           R(302, "Found", {"Location: /hop" + std::to_string(hop + 1)}, ""));
+    server.SetResponse("/hop7", page);
+    server.SetResponse("/login",
+                       R(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"x\""}, ""));
+
+    TempDir dir;
+    TlsFront::Certificates certs;
+    ASSERT_TRUE(TlsFront::MakeCertificates(dir.path(), certs));
+    TlsFront expired(certs.expiredCert, certs.expiredKey, server.port());
+    ASSERT_TRUE(expired.running());
+
+    const struct
+    {
+        std::string url, searchText, status, reason;
+    } cases[] = {
+        {base + "/307", "Welcome", "OK", "text found"},
+        {base + "/308", "Welcome", "OK", "text found"},
+        {base + "/chain", "Welcome", "OK", "text found"},
+        {base + "/http11", "Welcome", "OK", "text found"},
+        {withUser + "/auth", "Welcome", "OK", "text found"},
+        {base + "/404", "Welcome", "ERROR", "HTTP 404 Not Found"},
+        {base + "/500", "Welcome", "ERROR", "HTTP 500 Internal Server Error"},
+        {withUser + "/503", "Welcome", "ERROR", "HTTP 503 Service Unavailable"},
+        {base + "/stall", "Welcome", "ERROR", "stalled for 1 s"},
+        {base + "/big", "Welcome", "OK", "text found"},
+        {base + "/nul", "Welcome", "OK", "text found"},
+        {base + "/latin1", "Caf\xC3\xA9 & cr\xC3\xA8me \xC3\xA9t\xC3\xA9", "OK", "text found"},
+        {base + "/ok", "Goodbye", "ERROR", "text not found"},
+        {base + "/silent", "Welcome", "ERROR", "no answer within 1 s"},
+        {base + "/slow", "Welcome", "ERROR", "took longer than 3 s"},
+        {base + "/reset", "Welcome", "ERROR", "connection reset"},
+        {base + "/loop", "Welcome", "ERROR", "redirect loop"},
+        {base + "/hop1", "Welcome", "ERROR", "too many redirects"},
+        {base + "/login", "", "ERROR", "needs a log-in"},
+        {kDeadUrl, "", "ERROR", "connection refused"},
+        {"http://kestrelle.invalid/", "", "ERROR", "host not found"},
+        {expired.url("/ok"), "Welcome", "ERROR", "certificate has expired"},
+    };
+    FetchSettings::SetCaFileForTests(certs.caFile);
+    for (const auto& c : cases) {
+        // Connect 2 s, stalled below 1 byte per second for 1 s, 3 s in all;
+        // the long page gets the time it needs on a loaded machine, and the
+        // stall is told at once (libcurl averages the speed over seconds).
+        FetchSettings::SetTimeoutsForTests(
+            {std::chrono::seconds(2), c.url == base + "/stall" ? 1000 : 1, std::chrono::seconds(1),
+             std::chrono::seconds(c.url == base + "/big" || c.url == base + "/stall" ? 60 : 3)});
+        list.Clear();
+        list.Append(Site(c.url, c.searchText));
+        observer.rows.clear();
+        CheckPass pass(list, nullptr, alerts, gate);
+        pass.SetObserver(&observer);
+        pass.CheckSites();
+        ASSERT_EQ(observer.rows.size(), 1u) << c.url;
+        const CheckPass::RowResult& row = observer.rows[0];
+        EXPECT_EQ(list.Text(0, SiteEntry::Status), c.status) << c.url;
+        EXPECT_EQ(row.reason, c.reason) << c.url;
+        EXPECT_EQ(list.Row(0)->reason, c.reason) << c.url;
+        // The password stays in the list, for the server, and nowhere else.
+        EXPECT_EQ(list.Text(0, SiteEntry::Url), c.url);
+        EXPECT_EQ(row.url.find("s3cret"), std::string::npos);
+        EXPECT_EQ(row.siteName.find("s3cret"), std::string::npos);
+        for (const SiteAlert& alert : alerts.Take()) {
+            EXPECT_EQ(alert.reason, c.reason);
+            const std::string mail = MailAlert::Body(alert.balloonText, alert.balloonTitle,
+                                                     alert.url, "now", alert.reason);
+            for (const std::string& shown :
+                 {alert.url, alert.siteName, alert.balloonText, alert.balloonTitle, mail})
+                EXPECT_EQ(shown.find("s3cret"), std::string::npos) << shown;
+            if (c.url == withUser + "/503") {
+                EXPECT_EQ(alert.siteName, "kim@127.0.0.1:" + std::to_string(server.port()));
+                EXPECT_NE(mail.find("\r\nURL: " + alert.url + "\r\nReason: " + c.reason + "\r\n"),
+                          std::string::npos);
+            }
+        }
+    }
+    FetchSettings::ResetForTests();
+}

@@ -335,10 +335,13 @@ void ScriptedHttpServer::Serve(int fd)
             if (!open)
                 break;
         }
-        while (open && script.endless) {
+        for (std::uint64_t n = 0;
+             open && script.endless && (script.endlessCount == 0 || n < script.endlessCount); ++n) {
             open = SendAll(fd, script.endlessChunk, sent) &&
                    (script.endlessPause.count() == 0 || PauseFor(script.endlessPause));
         }
+        if (open && script.endless && script.endlessCount != 0)
+            open = SendAll(fd, script.last, sent);
         connection.answered = std::chrono::steady_clock::now();
         if (script.reset) {
             linger hard{1, 0};

@@ -43,6 +43,10 @@ public:
         bool endless = false;
         std::string endlessChunk;
         Millis endlessPause{0};
+        // Above 0: the chunk goes that many times only, followed by `last`,
+        // for a long body that is never whole in memory.
+        std::uint64_t endlessCount = 0;
+        std::string last;
         bool reset = false;
     };
 

@@ -30,7 +30,16 @@ bool TlsFront::MakeCertificates(const std::string& folder, Certificates& out)
     out.signedKey = folder + "/server.key";
     out.selfCert = folder + "/self.pem";
     out.selfKey = folder + "/self.key";
+    out.expiredCert = folder + "/expired.pem";
+    out.expiredKey = folder + "/expired.key";
     std::ofstream(folder + "/ext.cnf") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n";
+    // `openssl ca` is the one way to set a validity that ended long ago.
+    std::ofstream(folder + "/index.txt");
+    std::ofstream(folder + "/serial") << "01\n";
+    std::ofstream(folder + "/ca.cnf")
+        << "[ca]\ndefault_ca=d\n[d]\ndatabase=" << folder << "/index.txt\nnew_certs_dir=" << folder
+        << "\nserial=" << folder
+        << "/serial\ndefault_md=sha256\npolicy=p\ncopy_extensions=copy\n[p]\ncommonName=supplied\n";
     return Run(ssl + " req -x509" + ec + " -days 2 -subj /CN=KestrelleTestCA -keyout " + folder +
                "/ca.key -out " + out.caFile) &&
            Run(ssl + " req" + ec + " -subj /CN=127.0.0.1 -keyout " + out.signedKey + " -out " +
@@ -40,7 +49,12 @@ bool TlsFront::MakeCertificates(const std::string& folder, Certificates& out)
                "/ext.cnf -out " + out.signedCert) &&
            Run(ssl + " req -x509" + ec + " -days 2 -subj /CN=127.0.0.1" +
                " -addext subjectAltName=IP:127.0.0.1 -keyout " + out.selfKey + " -out " +
-               out.selfCert);
+               out.selfCert) &&
+           Run(ssl + " req" + ec + " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1" +
+               " -keyout " + out.expiredKey + " -out " + folder + "/expired.csr") &&
+           Run(ssl + " ca -batch -notext -config " + folder + "/ca.cnf -cert " + out.caFile +
+               " -keyfile " + folder + "/ca.key -in " + folder + "/expired.csr" +
+               " -startdate 20200101000000Z -enddate 20200102000000Z -out " + out.expiredCert);
 }
 
 TlsFront::TlsFront(const std::string& cert, const std::string& key, std::uint16_t backendPort)

@@ -16,6 +16,8 @@ public:
         std::string signedKey;
         std::string selfCert; // a self-signed one nobody trusts
         std::string selfKey;
+        std::string expiredCert; // signed by the test authority, valid only in 2020
+        std::string expiredKey;
     };
     // Makes the certificates in `folder`; false when openssl failed.
     static bool MakeCertificates(const std::string& folder, Certificates& out);

@@ -109,6 +109,7 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
     alert.siteName = "example.com";
     alert.balloonText = "text";
     alert.balloonTitle = "example.com may be down";
+    alert.reason = "connection refused";
 
     presence.MinimizeToTray();
     std::thread([&] { // two passes, one failure each
@@ -119,7 +120,7 @@ TEST_F(TrayPresenceTest, FailuresWhileHiddenFlashWithOneSoundAndWhileShownOnlyBa
     })
         .join();
     ASSERT_TRUE(uitest::RunUntil([&] { return sounds == 1 && Count("icon 178") >= 2; }));
-    EXPECT_EQ(Count("balloon example.com may be down|text|28800000"), 2);
+    EXPECT_EQ(Count("balloon example.com may be down|text\nconnection refused|28800000"), 2);
 
     window.show();
     presence.Restored();

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+// How one page fetch ended, for a caller that judges the page: whether the
+// transfer ended normally, the final answer's status, and whether the search
+// text went by in the body as it streamed (also past what the page keeps).
+struct FetchOutcome
+{
+    // Empty when a final answer came whole with a status of 200 to 299;
+    // otherwise why not, one short phrase: "connection refused",
+    // "HTTP 503 Service Unavailable", "stalled for 30 s", "needs a log-in", ...
+    std::string failure;
+    long status = 0;         // of the final answer; 0 when none came
+    std::string contentType; // of the final answer, as the server sent it
+    bool textSeen = false;   // the search text occurred in the body (CRs left out)
+};
