@@ -3,6 +3,8 @@
 #include "monitor/AlertSink.h"
 #include "monitor/PassGate.h"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 class CheckRecorder;
@@ -53,6 +55,8 @@ public:
     struct Observer
     {
         virtual ~Observer() = default;
+        // Before the first row.
+        virtual void PassStarted() {}
         virtual void RowChecked(const RowResult& result) = 0;
         // After the save; `saved` is false when a save was due and failed.
         virtual void PassEnded(bool saved) { (void)saved; }
@@ -78,6 +82,12 @@ public:
     // returns false at once. Nothing is thrown.
     bool CheckSites();
 
+    // Ends the running pass early and keeps every later one from checking,
+    // from any thread: the fetch under way is cancelled and its row gets
+    // its earlier Status back, rows not reached are left as they are, and
+    // the pass then saves and ends as usual. Told to nobody.
+    void Stop();
+
     // The short name of a site for messages: the address up to the slash that
     // begins its path, with every "http://", "HTTP://", "https://",
     // "HTTPS://", "www." and "WWW." removed.
@@ -99,4 +109,7 @@ private:
     PassGate& m_gate;
     Observer* m_observer = nullptr;
     CheckRecorder* m_recorder = nullptr;
+    std::atomic<bool> m_stopped{false};
+    std::mutex m_fetcherMutex;
+    CPageFetcher* m_fetcher = nullptr; // the running pass's, for Stop
 };

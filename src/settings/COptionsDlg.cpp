@@ -60,6 +60,7 @@ const Setting kSettings[] = {
     {"bHideMinimizeBalloon", Rule::Number, 0, -1, &COptionsDlg::m_bHideMinimizeBalloon, nullptr},
     {"iShowBalloonTimes", Rule::DecimalText, 1, COptionsDlg::kNotStored,
      &COptionsDlg::m_iShowBalloonTimes, nullptr},
+    {"MetricsFile", Rule::Text, 1, 0, nullptr, &COptionsDlg::m_MetricsFile},
 };
 
 template <class Field> const Setting* SettingOf(Field COptionsDlg::*field)
