@@ -55,7 +55,7 @@ std::string NameList(const std::vector<std::string>& names)
 std::string PerfLabel(const std::string& name)
 {
     std::string label;
-    for (const char c : Field(name))
+    for (const char c : StatusText(name))
         label += c == '\'' ? std::string("''") : c == '=' ? std::string("_") : std::string(1, c);
     return "'" + label + "'";
 }

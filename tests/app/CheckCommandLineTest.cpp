@@ -23,7 +23,9 @@ TEST(CheckCommandLine, ParsesFlagsAndOneFile)
         {{"--", "--save"}, true, false, false, "--save", ""},
         {{"-"}, true, false, false, "-", ""},
         {{"--sav"}, false, false, false, "", "unknown option '--sav'"},
-        {{"-s"}, false, false, false, "", "unknown option '-s'"},
+        {{"-x"}, false, false, false, "", "unknown option '-x'"},
+        {{"-s"}, false, false, false, "", "--string needs a value"},
+        {{"--save=1"}, false, false, false, "", "--save takes no value"},
         {{"a", "b"}, false, false, false, "", "only one FILE can be checked, got 'a' and 'b'"},
         {{""}, false, false, false, "", "the FILE name is empty"},
     };
@@ -68,8 +70,52 @@ TEST(CheckCommandLine, UsageNamesEveryFlagAndTheExitStatuses)
     EXPECT_EQ(usage.rfind("Usage: kestrelle-check [--save] [--mail] [FILE]\n", 0), 0u);
     EXPECT_NE(usage.find("  --save    "), std::string::npos);
     EXPECT_NE(usage.find("  --mail    "), std::string::npos);
-    EXPECT_NE(usage.find("0 every site OK"), std::string::npos);
+    EXPECT_NE(usage.find("  -u, --url URL\n"), std::string::npos);
+    EXPECT_NE(usage.find("Exit status: 0 OK,"), std::string::npos);
     EXPECT_EQ(usage.back(), '\n');
+}
+
+TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
+{
+    const struct
+    {
+        std::vector<std::string> args;
+        std::string error;
+        std::string url, text;
+        double timeout, warning, critical;
+    } cases[] = {
+        {{"-u", "http://a.test/", "-s", "Open"}, "", "http://a.test/", "Open", 0, 0, 0},
+        {{"--url=http://a.test/", "--string", "x=y", "-t", "10", "-w", "0.5", "--critical=2"},
+         "",
+         "http://a.test/",
+         "x=y",
+         10,
+         0.5,
+         2},
+        {{"-t", "0"}, "--timeout takes a number of seconds above 0, got '0'"},
+        {{"-w", "1s"}, "--warning takes a number of seconds above 0, got '1s'"},
+        {{"-w", "3", "-c", "2"}, "--warning must not be above --critical"},
+        {{"-u", "http://a.test/"}, "--url and --string go together"},
+        {{"-u", "http://a.test/", "-s", "x", "list.dat"},
+         "--url checks one site from the command line: no FILE or --save with it"},
+        {{"-u", "http://a.test/", "-s", "x", "--save"},
+         "--url checks one site from the command line: no FILE or --save with it"},
+        {{"--history", "a", "-t", "5"},
+         "--history reads the history only: no other option or FILE with it"},
+        {{"--metrics", ""}, "the FILE of --metrics is empty"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const auto r = CheckCommandLine::Parse(c.args);
+        EXPECT_EQ(r.error, c.error);
+        if (r.ok) {
+            EXPECT_EQ(r.options.url, c.url);
+            EXPECT_EQ(r.options.text, c.text);
+            EXPECT_EQ(r.options.timeout, c.timeout);
+            EXPECT_EQ(r.options.warning, c.warning);
+            EXPECT_EQ(r.options.critical, c.critical);
+        }
+    }
 }
 
 TEST(CheckReport, LinesKeepToOneLineAndTheirColumns)
