@@ -36,6 +36,14 @@ std::string Sites(int count)
     return std::to_string(count) + (count == 1 ? " site" : " sites");
 }
 
+// A name for the status line and the performance data, which monitoring
+// systems keep and show to anyone: without the password that an address
+// may carry.
+std::string ShownName(const CheckPass::RowResult& row)
+{
+    return CheckPass::SiteName(PassMetrics::AddressWithoutPassword(row.url));
+}
+
 // At most five names in the status line, which a pager or a dashboard cuts
 // short; the long output has them all.
 constexpr size_t kNamesShown = 5;
@@ -151,10 +159,10 @@ std::string CheckReport::StatusLine() const
             const std::string why = r.httpStatus >= 400 ? "HTTP " + std::to_string(r.httpStatus)
                                     : r.reason.empty()  ? std::string("down")
                                                         : r.reason;
-            down.push_back(r.siteName + " (" + why + ")");
+            down.push_back(ShownName(r) + " (" + why + ")");
         } else if (SpeedOf(r) != Speed::Fine) {
             (SpeedOf(r) == Speed::Critical ? critical : warning)
-                .push_back(r.siteName + " (" + Seconds(r.seconds, "%.3f") + " s)");
+                .push_back(ShownName(r) + " (" + Seconds(r.seconds, "%.3f") + " s)");
         }
     }
     std::vector<std::string> parts;
@@ -200,9 +208,10 @@ std::string CheckReport::PerformanceData() const
     // Two sites on one host (their paths differ) keep labels of their own.
     std::set<std::string> used;
     for (const auto& r : m_rows) {
-        std::string label = r.siteName;
+        const std::string name = ShownName(r);
+        std::string label = name;
         for (int n = 2; !used.insert(label).second; ++n)
-            label = r.siteName + " #" + std::to_string(n);
+            label = name + " #" + std::to_string(n);
         data += " " + PerfLabel(label) + "=" + Seconds(r.seconds, "%.6f") + "s" + limits;
     }
     return data;

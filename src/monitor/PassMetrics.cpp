@@ -39,9 +39,10 @@ void PassMetrics::PassStarted()
 
 void PassMetrics::RowChecked(const CheckPass::RowResult& result)
 {
-    m_sites.push_back(Site{result.siteName, AddressWithoutPassword(result.url),
-                           result.status == CheckPass::kOk, result.seconds, result.httpStatus,
-                           Clock::Now()});
+    // The name is made from the address, password and all: made anew here.
+    const std::string address = AddressWithoutPassword(result.url);
+    m_sites.push_back(Site{CheckPass::SiteName(address), address, result.status == CheckPass::kOk,
+                           result.seconds, result.httpStatus, Clock::Now()});
     m_ended = SteadySeconds();
 }
 

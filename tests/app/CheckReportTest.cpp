@@ -44,15 +44,15 @@ TEST(CheckReport, StatusLineAndPerformanceData)
          "'sites_not_checked'=0;;;0;2 'a.test'=0.500000s;;;0.000000; "
          "'b.test'=0.500000s;;;0.000000;"},
         {"one down",
-         {up("a.test"), Row("shop.test", CheckPass::kError, 0.1, 503)},
+         {up("a.test"), Row("u:pw@shop.test", CheckPass::kError, 0.1, 503)},
          {},
          0,
          0,
          0,
          2,
-         "KESTRELLE CRITICAL - 1 of 2 sites down: shop.test (HTTP 503) | 'sites_up'=1;;;0;2 "
+         "KESTRELLE CRITICAL - 1 of 2 sites down: u@shop.test (HTTP 503) | 'sites_up'=1;;;0;2 "
          "'sites_down'=1;;;0;2 'sites_not_checked'=0;;;0;2 'a.test'=0.500000s;;;0.000000; "
-         "'shop.test'=0.100000s;;;0.000000;"},
+         "'u@shop.test'=0.100000s;;;0.000000;"},
         {"time ran out",
          {Row("x.test", CheckPass::kError, 0.002, 0, "connection refused")},
          {"http://y.test/"},

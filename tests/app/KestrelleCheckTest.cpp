@@ -423,7 +423,8 @@ TEST_F(KestrelleCheck, MetricsFileIsValidAndReplacedWhole)
     EXPECT_NE(first.find("kestrelle_site_up" + labels + server.url("/up") + "\"} 1\n"),
               std::string::npos)
         << first;
-    EXPECT_NE(first.find("kestrelle_site_up" + labels + "http://user@" + name + "/down\"} 0\n"),
+    EXPECT_NE(first.find("kestrelle_site_up{site=\"user@" + name + "\",url=\"http://user@" + name +
+                         "/down\"} 0\n"),
               std::string::npos)
         << first;
     EXPECT_EQ(first.find("secret"), std::string::npos);

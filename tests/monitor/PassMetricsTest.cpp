@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 TEST(PassMetrics, AddressesLoseTheirPasswordOnly)
@@ -29,8 +31,8 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
     PassMetrics metrics;
     metrics.PassStarted();
     CheckPass::RowResult down;
-    down.siteName = "a\"b\\c\nd";
-    down.url = "http://u:pw@a.test/";
+    down.url = "http://u:pw@a\"b\\c.test/";
+    down.siteName = CheckPass::SiteName(down.url);
     down.status = CheckPass::kError;
     down.httpStatus = 503;
     down.seconds = 0.25;
@@ -38,8 +40,8 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
     const std::string text = metrics.Text(1700000005);
     Clock::SetFixedForTests(0);
 
-    const std::string labels = "{site=\"a\\\"b\\\\c\\nd\",url=\"http://u@a.test/\"}";
-    for (const std::string line : {
+    const std::string labels = "{site=\"u@a\\\"b\\\\c.test\",url=\"http://u@a\\\"b\\\\c.test/\"}";
+    for (const std::string& line : std::vector<std::string>{
              "# TYPE kestrelle_site_up gauge\n",
              "kestrelle_site_up" + labels + " 0\n",
              "kestrelle_site_response_seconds" + labels + " 0.250000\n",
@@ -51,6 +53,7 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
          })
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(text.find("pw"), std::string::npos);
+    EXPECT_EQ(PassMetrics::LabelValue("a\nb"), "a\\nb");
 }
 
 } // namespace
