@@ -41,8 +41,20 @@ void PassMetrics::RowChecked(const CheckPass::RowResult& result)
 {
     // The name is made from the address, password and all: made anew here.
     const std::string address = AddressWithoutPassword(result.url);
-    m_sites.push_back(Site{CheckPass::SiteName(address), address, result.status == CheckPass::kOk,
-                           result.seconds, result.httpStatus, Clock::Now()});
+    // One address twice in a list (two search texts) would give two samples
+    // of one series, for which a scraper drops the whole file.
+    std::string name = CheckPass::SiteName(address);
+    const auto taken = [&](const std::string& n) {
+        for (const Site& s : m_sites)
+            if (s.name == n && s.address == address)
+                return true;
+        return false;
+    };
+    const std::string base = name;
+    for (int n = 2; taken(name); ++n)
+        name = base + " #" + std::to_string(n);
+    m_sites.push_back(Site{name, address, result.status == CheckPass::kOk, result.seconds,
+                           result.httpStatus, Clock::Now()});
     m_ended = SteadySeconds();
 }
 

@@ -37,6 +37,7 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
     down.httpStatus = 503;
     down.seconds = 0.25;
     metrics.RowChecked(down);
+    metrics.RowChecked(down); // the same address twice in the list
     const std::string text = metrics.Text(1700000005);
     Clock::SetFixedForTests(0);
 
@@ -52,6 +53,7 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
              "\nkestrelle_pass_timestamp_seconds 1700000005\n",
          })
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+    EXPECT_NE(text.find("{site=\"u@a\\\"b\\\\c.test #2\","), std::string::npos);
     EXPECT_EQ(text.find("pw"), std::string::npos);
     EXPECT_EQ(PassMetrics::LabelValue("a\nb"), "a\\nb");
 }
