@@ -202,9 +202,9 @@ TEST_F(CKestrelleDlgTest, EachPassWritesTheMetricsFileTheSettingNames)
 
     CKestrelleDlg window;
     StartAndCheck(window);
-    EXPECT_NE(TempDir::ReadFile(metrics).find("kestrelle_site_up{site=\"127.0.0.1:" +
-                                              std::to_string(server.port()) + "\",url=\"" +
-                                              server.url("/up") + "\"} 1\n"),
+    EXPECT_NE(TempDir::ReadFile(metrics).find(
+                  "kestrelle_site_up{site=\"127.0.0.1:" + std::to_string(server.port()) +
+                  "\",url=\"" + server.url("/up") + "\"} 1\n"),
               std::string::npos)
         << TempDir::ReadFile(metrics);
 }
