@@ -12,6 +12,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-aiosmtpd openssl
     librsvg2-bin desktop-file-utils appstream
+    prometheus # its promtool checks the metrics file the checker writes
 )
 if [[ -n "${KESTRELLE_EXTRA_PACKAGES:-}" ]]; then
     read -r -a extra <<<"${KESTRELLE_EXTRA_PACKAGES}"

@@ -1,5 +1,6 @@
 #include "app/CheckCommandLine.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -7,6 +8,7 @@ namespace {
 
 struct Flag
 {
+    const char* shortName; // nullptr: none
     const char* name;
     bool CheckOptions::*member;
     const char* help;
@@ -14,29 +16,112 @@ struct Flag
 
 // Every flag of the checker. Order is the order of the usage text.
 const Flag kFlags[] = {
-    {"--save", &CheckOptions::save,
+    {nullptr, "--save", &CheckOptions::save,
      "save the outcome (status, time, page text) to FILE, as the desktop program does"},
-    {"--mail", &CheckOptions::mail,
+    {nullptr, "--mail", &CheckOptions::mail,
      "send the alert e-mail for a site found down, with the stored e-mail settings;\n"
      "            with --save, one e-mail per outage, as the desktop program sends it"},
+    {nullptr, "--csv", &CheckOptions::csv, "--history's report as CSV, for a spreadsheet"},
+    {"-V", "--version", &CheckOptions::version, "print the version and exit"},
+    {"-h", "--help", &CheckOptions::help, "show this text"},
 };
 
-// The options that take a value: the value is the next argument.
-bool TakeValue(const std::string& option, const std::string& value, CheckOptions& options,
+enum class Kind
+{
+    Text,    // any text but an empty one
+    Days,    // a whole number of days, 1 to 36500
+    Seconds, // a number of seconds above 0
+};
+
+struct Valued
+{
+    const char* shortName;
+    const char* name;
+    const char* value; // its name in the usage text
+    Kind kind;
+    std::string CheckOptions::*text;
+    double CheckOptions::*seconds;
+    const char* help;
+};
+
+const Valued kValued[] = {
+    {"-u", "--url", "URL", Kind::Text, &CheckOptions::url, nullptr,
+     "check this one site instead of a list; nothing is read or saved"},
+    {"-s", "--string", "TEXT", Kind::Text, &CheckOptions::text, nullptr,
+     "the text the page of --url must hold"},
+    {"-t", "--timeout", "SECONDS", Kind::Seconds, nullptr, &CheckOptions::timeout,
+     "time limit of the whole run: the sites not checked by then are reported\n"
+     "            as not checked (default: no limit)"},
+    {"-w", "--warning", "SECONDS", Kind::Seconds, nullptr, &CheckOptions::warning,
+     "a site whose page took longer is WARNING (exit 1)"},
+    {"-c", "--critical", "SECONDS", Kind::Seconds, nullptr, &CheckOptions::critical,
+     "a site whose page took longer is CRITICAL (exit 2)"},
+    {nullptr, "--metrics", "FILE", Kind::Text, &CheckOptions::metrics, nullptr,
+     "after the pass, replace FILE with the outcome in the Prometheus text\n"
+     "            format (for node_exporter's textfile collector)"},
+    {nullptr, "--history", "SITE", Kind::Text, &CheckOptions::history, nullptr,
+     "print the uptime and the outages of SITE (its address or its name)\n"
+     "            from the history of checks that the desktop program and --save keep"},
+    {nullptr, "--since", "DAYS", Kind::Days, nullptr, nullptr,
+     "the span of --history, in days (default 30)"},
+};
+
+bool Named(const char* shortName, const char* name, const std::string& arg)
+{
+    return arg == name || (shortName && arg == shortName);
+}
+
+bool TakeValue(const Valued& option, const std::string& value, CheckOptions& options,
                std::string& error)
 {
-    if (option == "--history") {
-        options.history = value;
-        return !value.empty() || (error = "the SITE of --history is empty", false);
-    }
     char* end = nullptr;
-    const long days = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || days < 1 || days > 36500) {
-        error = "--since takes a number of days from 1 to 36500, got '" + value + "'";
-        return false;
+    switch (option.kind) {
+    case Kind::Text:
+        if (value.empty()) {
+            error = std::string("the ") + option.value + " of " + option.name + " is empty";
+            return false;
+        }
+        options.*option.text = value;
+        return true;
+    case Kind::Days: {
+        const long days = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || days < 1 || days > 36500) {
+            error = "--since takes a number of days from 1 to 36500, got '" + value + "'";
+            return false;
+        }
+        options.sinceDays = static_cast<int>(days);
+        return true;
     }
-    options.sinceDays = static_cast<int>(days);
-    return true;
+    case Kind::Seconds: {
+        const double seconds = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+            seconds > 1e6) {
+            error = std::string(option.name) + " takes a number of seconds above 0, got '" + value +
+                    "'";
+            return false;
+        }
+        options.*option.seconds = seconds;
+        return true;
+    }
+    }
+    return false;
+}
+
+std::string Check(const CheckOptions& o, bool fileGiven, bool sinceGiven)
+{
+    const bool pass = !o.url.empty() || !o.text.empty() || o.timeout > 0 || o.warning > 0 ||
+                      o.critical > 0 || !o.metrics.empty();
+    if (o.history.empty() && (sinceGiven || o.csv))
+        return "--since and --csv belong to --history";
+    if (!o.history.empty() && (o.save || o.mail || fileGiven || pass))
+        return "--history reads the history only: no other option or FILE with it";
+    if (!o.url.empty() && (o.save || fileGiven))
+        return "--url checks one site from the command line: no FILE or --save with it";
+    if (o.url.empty() != o.text.empty())
+        return "--url and --string go together";
+    if (o.warning > 0 && o.critical > 0 && o.warning > o.critical)
+        return "--warning must not be above --critical";
+    return std::string();
 }
 
 } // namespace
@@ -46,42 +131,42 @@ CheckCommandLine::Result CheckCommandLine::Parse(const std::vector<std::string>&
     Result result;
     bool fileGiven = false;
     bool optionsEnded = false;
-    std::string valueFor; // an option still waiting for its value
+    const Valued* valueFor = nullptr; // an option still waiting for its value
     bool sinceGiven = false;
     for (const std::string& arg : args) {
-        if (!valueFor.empty()) {
-            if (!TakeValue(std::exchange(valueFor, std::string()), arg, result.options,
-                           result.error))
+        if (valueFor) {
+            if (!TakeValue(*std::exchange(valueFor, nullptr), arg, result.options, result.error))
                 return result;
-            continue;
-        }
-        if (!optionsEnded && arg == "--csv") {
-            result.options.csv = true;
-            continue;
-        }
-        if (!optionsEnded && (arg == "--history" || arg == "--since")) {
-            valueFor = arg;
-            sinceGiven = sinceGiven || arg == "--since";
             continue;
         }
         if (!optionsEnded && arg == "--") {
             optionsEnded = true;
             continue;
         }
-        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-            result.options.help = true;
-            continue;
-        }
         if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+            const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+            const std::string name = arg.substr(0, equals);
             const Flag* flag = nullptr;
             for (const Flag& f : kFlags)
-                if (arg == f.name)
+                if (Named(f.shortName, f.name, name))
                     flag = &f;
-            if (!flag) {
-                result.error = "unknown option '" + arg + "'";
+            const Valued* valued = nullptr;
+            for (const Valued& v : kValued)
+                if (Named(v.shortName, v.name, name))
+                    valued = &v;
+            if (flag && equals == std::string::npos) {
+                result.options.*(flag->member) = true;
+                continue;
+            }
+            if (!valued) {
+                result.error = flag ? name + " takes no value" : "unknown option '" + arg + "'";
                 return result;
             }
-            result.options.*(flag->member) = true;
+            sinceGiven = sinceGiven || valued->kind == Kind::Days;
+            if (equals == std::string::npos)
+                valueFor = valued;
+            else if (!TakeValue(*valued, arg.substr(equals + 1), result.options, result.error))
+                return result;
             continue;
         }
         if (fileGiven) {
@@ -96,42 +181,51 @@ CheckCommandLine::Result CheckCommandLine::Parse(const std::vector<std::string>&
         result.options.file = arg;
         fileGiven = true;
     }
-    const CheckOptions& o = result.options;
-    if (!valueFor.empty())
-        result.error = valueFor + " needs a value";
-    else if (o.history.empty() && (sinceGiven || o.csv))
-        result.error = "--since and --csv belong to --history";
-    else if (!o.history.empty() && (o.save || o.mail || fileGiven))
-        result.error = "--history reads the history only: no --save, --mail or FILE with it";
+    if (valueFor)
+        result.error = std::string(valueFor->name) + " needs a value";
+    else
+        result.error = Check(result.options, fileGiven, sinceGiven);
     result.ok = result.error.empty();
     return result;
 }
 
 std::string CheckCommandLine::Usage()
 {
-    std::string usage = "Usage: kestrelle-check";
+    std::string usage =
+        "Usage: kestrelle-check [--save] [--mail] [FILE]\n"
+        "       kestrelle-check -u URL -s TEXT [--mail]\n"
+        "       kestrelle-check --history SITE [--since DAYS] [--csv]\n"
+        "  and, with the first two: [-t SECONDS] [-w SECONDS] [-c SECONDS] [--metrics FILE]\n"
+        "Checks every site of a Kestrelle site list once, as a monitoring plugin: the\n"
+        "first line is the status line with performance data after \"|\", then one line\n"
+        "per site (its status, OK or ERROR, its name and its address, for ERROR also\n"
+        "the alert text), then the counts.\n"
+        "\n"
+        "  FILE      the site list; default: the desktop program's,\n"
+        "            $XDG_DATA_HOME/Kestrelle/kestrelle.dat (~/.local/share/Kestrelle/)\n";
+    const auto add = [&usage](const char* shortName, const char* name, const char* value,
+                              const char* help) {
+        std::string names = shortName ? std::string(shortName) + ", " + name : std::string(name);
+        if (value)
+            names += std::string(" ") + value;
+        names +=
+            names.size() <= 8 ? std::string(10 - names.size(), ' ') : "\n" + std::string(12, ' ');
+        usage += "  " + names + help + "\n";
+    };
     for (const Flag& f : kFlags)
-        usage += std::string(" [") + f.name + "]";
-    usage += " [FILE]\n"
-             "       kestrelle-check --history SITE [--since DAYS] [--csv]\n"
-             "Checks every site of a Kestrelle site list once and prints one line per site:\n"
-             "its status (OK or ERROR), its name and its address, for ERROR also the alert text.\n"
-             "\n"
-             "  FILE      the site list; default: the desktop program's,\n"
-             "            $XDG_DATA_HOME/Kestrelle/kestrelle.dat (~/.local/share/Kestrelle/)\n";
-    for (const Flag& f : kFlags) {
-        std::string name = f.name;
-        name.resize(10, ' ');
-        usage += "  " + name + f.help + "\n";
-    }
-    usage += "  --history SITE\n"
-             "            print the uptime and the outages of SITE (its address or its name)\n"
-             "            from the history of checks that the desktop program and --save keep\n"
-             "  --since DAYS  the span of --history, in days (default 30)\n"
-             "  --csv     --history's report as CSV, for a spreadsheet\n"
-             "  --help    show this text\n"
-             "\n"
-             "Exit status: 0 every site OK (or no sites), 2 a site is ERROR (also when the\n"
-             "save failed), 3 the list cannot be read or saved, or the command line is wrong.\n";
+        if (f.member != &CheckOptions::csv && f.member != &CheckOptions::help &&
+            f.member != &CheckOptions::version)
+            add(f.shortName, f.name, nullptr, f.help);
+    for (const Valued& v : kValued)
+        add(v.shortName, v.name, v.value, v.help);
+    for (const Flag& f : kFlags)
+        if (f.member == &CheckOptions::csv || f.member == &CheckOptions::help ||
+            f.member == &CheckOptions::version)
+            add(f.shortName, f.name, nullptr, f.help);
+    usage += "\n"
+             "Exit status: 0 OK, every site up (or no sites); 1 WARNING, a site slower than\n"
+             "--warning; 2 CRITICAL, a site is ERROR or slower than --critical; 3 UNKNOWN,\n"
+             "no site down but the time ran out before every site was checked or the save\n"
+             "failed, or the list cannot be read, or the command line is wrong.\n";
     return usage;
 }

@@ -3,20 +3,32 @@
 #include <string>
 #include <vector>
 
-// The checker's command line: kestrelle-check [--save] [--mail] [FILE]
-// or, for the history of one site: kestrelle-check --history SITE [--since DAYS] [--csv]
+// The checker's command line, in the monitoring plugins' manner:
+//   kestrelle-check [--save] [--mail] [-t SECONDS] [-w SECONDS] [-c SECONDS]
+//                   [--metrics FILE] [FILE]
+//   kestrelle-check -u URL -s TEXT [--mail] [-t ...] [-w ...] [-c ...] [--metrics FILE]
+//   kestrelle-check --history SITE [--since DAYS] [--csv]
 //
-// Flags are rows of one table (CheckCommandLine.cpp): a new flag is one more
-// row and one more member here, and the parser and the usage text pick it up.
+// Options are rows of two tables (CheckCommandLine.cpp): a new one is one
+// more row and one more member here, and the parser and the usage text pick
+// it up. A value follows its option as the next argument or, for a long
+// name, after "=".
 struct CheckOptions
 {
     bool save = false; // write the pass's outcome back to the file
     bool mail = false; // alert e-mail for each site found down, as the desktop program sends it
     bool help = false;
+    bool version = false;
     bool csv = false;    // the history report as CSV
     std::string history; // SITE: print its outages and uptime instead of checking
     int sinceDays = 30;  // the history report's span
     std::string file;    // empty: the user's own list (AppPaths::DataFile)
+    std::string url;     // one site from the command line instead of a list
+    std::string text;    // its search text
+    double timeout = 0;  // seconds for the whole run; 0: no limit
+    double warning = 0;  // response time above which a site is WARNING; 0: none
+    double critical = 0; // ... CRITICAL; 0: none
+    std::string metrics; // the Prometheus text file to write after the pass
 };
 
 class CheckCommandLine

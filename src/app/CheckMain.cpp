@@ -1,6 +1,7 @@
 // kestrelle-check: one check pass over a site list, from a terminal, a cron
 // job or a monitoring system's plugin slot. Standard output carries only the
-// per-site lines and the summary; every diagnostic goes to standard error.
+// report, written once the pass has ended; every diagnostic, and on a
+// terminal the progress, goes to standard error.
 
 #include "app/CheckCommandLine.h"
 #include "app/CheckReport.h"
@@ -15,15 +16,21 @@
 #include "monitor/SiteList.h"
 #include "platform/BrokenPipe.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <langinfo.h>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,8 +57,58 @@ int Fail(const std::string& message)
     return CheckReport::kExitUnknown;
 }
 
+// Stops the pass once the run's time is up. The stop is repeated until the
+// pass ends, so that a fetch that was only about to start when it first came
+// is cancelled too.
+class RunLimit
+{
+public:
+    RunLimit(CheckPass& pass, double seconds)
+    {
+        if (seconds <= 0)
+            return;
+        m_thread = std::thread([this, &pass, seconds] {
+            std::unique_lock lock(m_mutex);
+            if (m_cv.wait_for(lock, std::chrono::duration<double>(seconds),
+                              [this] { return m_done; }))
+                return;
+            m_fired = true;
+            do
+                pass.Stop();
+            while (!m_cv.wait_for(lock, std::chrono::milliseconds(50), [this] { return m_done; }));
+        });
+    }
+    ~RunLimit() { Finish(); }
+
+    // Waits for the limit's thread; true when the time ran out.
+    bool Fired()
+    {
+        Finish();
+        return m_fired;
+    }
+
+private:
+    void Finish()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_cv.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_done = false;
+    bool m_fired = false;
+    std::thread m_thread;
+};
+
 int Run(const std::vector<std::string>& args)
 {
+    const auto started = std::chrono::steady_clock::now();
     const CheckCommandLine::Result parsed = CheckCommandLine::Parse(args);
     if (!parsed.ok)
         return Fail(parsed.error + " (try kestrelle-check --help)");
@@ -60,30 +117,47 @@ int Run(const std::vector<std::string>& args)
         std::fputs(CheckCommandLine::Usage().c_str(), stdout);
         return CheckReport::kExitOk;
     }
+    if (options.version) {
+        std::fputs("kestrelle-check " KESTRELLE_VERSION "\n", stdout);
+        return CheckReport::kExitOk;
+    }
     if (!options.history.empty())
         return HistoryReport::Run(HistoryStore::DefaultPath(), options.history, options.sinceDays,
                                   options.csv, stdout, stderr);
 
     // Like the desktop program, a missing list of the user's is an empty
-    // list; a file named on the command line must be there.
+    // list; a file named on the command line must be there. A site given
+    // with --url is a list of one that lives in memory only.
+    SiteList list;
     const bool named = !options.file.empty();
     const std::string path = named ? options.file : DataFile::DefaultPath();
-    struct stat st;
-    if (named && ::stat(path.c_str(), &st) != 0 && errno == ENOENT)
-        return Fail("cannot read " + path + ": no such file");
-
-    // The loader and the writer say on standard error what went wrong, in
-    // one line (a FIFO or a device given as FILE included); the checker adds
-    // nothing to it, only its exit status.
-    SiteList list;
-    if (!DataFile::LoadSites(list, path))
-        return CheckReport::kExitUnknown;
+    if (!options.url.empty()) {
+        SiteEntry entry;
+        entry.field(SiteEntry::Url) = options.url;
+        entry.field(SiteEntry::SearchText) = options.text;
+        for (const SiteEntry::Column c :
+             {SiteEntry::Status, SiteEntry::LastCheck, SiteEntry::LastResponse})
+            entry.field(c).assign(1, '-');
+        list.Append(entry);
+    } else {
+        struct stat st;
+        if (named && ::stat(path.c_str(), &st) != 0 && errno == ENOENT)
+            return Fail("cannot read " + path + ": no such file");
+        // The loader and the writer say on standard error what went wrong,
+        // in one line (a FIFO or a device given as FILE included); the
+        // checker adds nothing to it, only its exit status.
+        if (!DataFile::LoadSites(list, path))
+            return CheckReport::kExitUnknown;
+    }
 
     AlertChain alerts;
     MailAlert mail;
     if (options.mail)
         alerts.Add(mail);
     CheckReport report(stdout);
+    report.SetLimits(options.warning, options.critical, options.timeout);
+    if (::isatty(STDERR_FILENO))
+        report.ShowProgress(stderr, list.RowCount());
     std::unique_ptr<DataFileSaver> saver;
     std::unique_ptr<HistoryRecorder> history; // a saved pass is kept in the history too
     if (options.save) {
@@ -93,14 +167,38 @@ int Run(const std::vector<std::string>& args)
     CheckPass pass(list, saver.get(), alerts);
     pass.SetObserver(&report);
     pass.SetRecorder(history.get());
-    pass.CheckSites();
+    bool outOfTime = false;
+    {
+        RunLimit limit(pass, options.timeout);
+        pass.CheckSites();
+        outOfTime = limit.Fired();
+    }
+    // What a run out of time did not reach is named as not checked.
+    if (outOfTime)
+        for (int row = 0; row < list.RowCount(); ++row)
+            if (!report.Reported(list.IdAt(row)))
+                report.NotChecked(list.Text(row, SiteEntry::Url));
+    report.Print();
 
-    report.PrintSummary();
+    if (!options.metrics.empty()) {
+        std::string error;
+        if (!report.Metrics().Write(options.metrics, error))
+            std::fprintf(stderr, "kestrelle-check: cannot write the metrics to %s: %s\n",
+                         options.metrics.c_str(), error.c_str());
+    }
 
     // An alert e-mail cut off by the end of the process would be lost without
     // need: give the mail threads their time, within a bound, so that a
-    // server that answers slowly cannot hold a cron job for ever.
-    if (!MailAlertThread::WaitForRunning(MailAlertThread::kExitWaitBound))
+    // server that answers slowly cannot hold a cron job for ever. A run with
+    // a time limit keeps to what is left of it.
+    std::chrono::milliseconds mailBound = MailAlertThread::kExitWaitBound;
+    if (options.timeout > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(options.timeout) -
+            (std::chrono::steady_clock::now() - started));
+        mailBound = std::clamp(left, std::chrono::milliseconds(0), mailBound);
+    }
+    if (!MailAlertThread::WaitForRunning(mailBound))
         std::fprintf(stderr, "kestrelle-check: gave up waiting for %d alert e-mail(s)\n",
                      MailAlertThread::RunningCount());
     return report.ExitStatus();

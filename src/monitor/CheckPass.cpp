@@ -79,14 +79,37 @@ bool CheckPass::CheckSites()
     return true;
 }
 
+void CheckPass::Stop()
+{
+    m_stopped.store(true);
+    std::lock_guard lock(m_fetcherMutex);
+    if (m_fetcher)
+        m_fetcher->Cancel();
+}
+
 void CheckPass::RunPass()
 {
     CPageFetcher fetcher;
     m_alerts.PassStarted();
+    {
+        std::lock_guard lock(m_fetcherMutex);
+        m_fetcher = &fetcher;
+    }
+    struct Release
+    {
+        CheckPass& pass;
+        ~Release()
+        {
+            std::lock_guard lock(pass.m_fetcherMutex);
+            pass.m_fetcher = nullptr;
+        }
+    } release{*this};
+    if (m_observer)
+        m_observer->PassStarted();
 
     // The count is read again after every row: rows removed meanwhile end
     // the pass early instead of letting it read past the list.
-    for (int i = 0; i < m_list.RowCount(); ++i)
+    for (int i = 0; i < m_list.RowCount() && !m_stopped.load(); ++i)
         CheckRow(i, fetcher);
 
     // Also for an empty list: the file then holds no entries.
@@ -136,6 +159,9 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     fetcher.Fetch(turn.url, std::string());
     const auto fetchTime = std::chrono::steady_clock::now() - fetchStart;
     const FetchOutcome outcome = fetcher.Outcome();
+    // A cancelled fetch looks like a failed one: it says nothing of the site.
+    if (m_stopped.load())
+        return;
     std::string page = fetcher.TakeText();
     const std::string reason = Verdict(outcome, page, turn.searchText);
     const bool found = reason == kTextFound;

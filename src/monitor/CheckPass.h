@@ -3,6 +3,8 @@
 #include "monitor/AlertSink.h"
 #include "monitor/PassGate.h"
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 struct FetchOutcome;
@@ -56,6 +58,8 @@ public:
     struct Observer
     {
         virtual ~Observer() = default;
+        // Before the first row.
+        virtual void PassStarted() {}
         virtual void RowChecked(const RowResult& result) = 0;
         // After the save; `saved` is false when a save was due and failed.
         virtual void PassEnded(bool saved) { (void)saved; }
@@ -87,6 +91,12 @@ public:
     static std::string Verdict(const FetchOutcome& outcome, const std::string& pageText,
                                const std::string& searchText);
 
+    // Ends the running pass early and keeps every later one from checking,
+    // from any thread: the fetch under way is cancelled and its row gets
+    // its earlier Status back, rows not reached are left as they are, and
+    // the pass then saves and ends as usual. Told to nobody.
+    void Stop();
+
     // The short name of a site for messages: the address up to the slash that
     // begins its path, with every "http://", "HTTP://", "https://",
     // "HTTPS://", "www." and "WWW." removed, and without a password in it.
@@ -108,4 +118,7 @@ private:
     PassGate& m_gate;
     Observer* m_observer = nullptr;
     CheckRecorder* m_recorder = nullptr;
+    std::atomic<bool> m_stopped{false};
+    std::mutex m_fetcherMutex;
+    CPageFetcher* m_fetcher = nullptr; // the running pass's, for Stop
 };

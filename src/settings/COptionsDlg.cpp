@@ -62,6 +62,7 @@ const Setting kSettings[] = {
      &COptionsDlg::m_iShowBalloonTimes, nullptr},
     {"WindowGeometry", Rule::Text, 1, 0, nullptr, &COptionsDlg::m_WindowGeometry},
     {"ListColumns", Rule::Text, 1, 0, nullptr, &COptionsDlg::m_ListColumns},
+    {"MetricsFile", Rule::Text, 1, 0, nullptr, &COptionsDlg::m_MetricsFile},
 };
 
 template <class Field> const Setting* SettingOf(Field COptionsDlg::*field)

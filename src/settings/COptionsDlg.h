@@ -138,6 +138,10 @@ public:
     std::string m_EmailUsername;
     std::string m_EmailPassword;
 
+    // The Prometheus text file rewritten after each check pass; empty: none.
+    // Set in the store only (no control shows it).
+    std::string m_MetricsFile;
+
     // The window's own values, kept with the rest; the two flags are -1
     // when not stored (or stored empty).
     int m_bMinimized{};           // 1: the window starts hidden in the tray

@@ -5,11 +5,13 @@
 #include "monitor/DataFile.h"
 #include "monitor/DataFileSaver.h"
 #include "monitor/HistoryRecorder.h"
+#include "monitor/PassMetrics.h"
 #include "monitor/SiteList.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
 #include "platform/FreedMemory.h"
 #include "platform/UserMessage.h"
+#include "settings/COptionsDlg.h"
 #include "ui/AlertSound.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
@@ -40,6 +42,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdio>
 
 // What a check pass works on. The pass thread is joined before any of it
 // goes.
@@ -52,10 +55,17 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
         pass.SetRecorder(&history);
     }
 
-    void RowChecked(const CheckPass::RowResult&) override {}
+    void PassStarted() override { metrics.PassStarted(); }
+    void RowChecked(const CheckPass::RowResult& result) override { metrics.RowChecked(result); }
 
     void PassEnded(bool saved) override
     {
+        // The setting is read anew each time, so a change needs no restart.
+        const std::string metricsFile = COptionsDlg().m_MetricsFile;
+        std::string error;
+        if (!metricsFile.empty() && !metrics.Write(metricsFile, error))
+            std::fprintf(stderr, "Kestrelle: cannot write the metrics to %s: %s\n",
+                         metricsFile.c_str(), error.c_str());
         CKestrelleDlg* target = &window;
         RunOnUi(target, [target, saved] { Q_EMIT target->PassEnded(saved); });
     }
@@ -64,6 +74,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     DataFileSaver saver;
     AlertChain alerts;
     HistoryRecorder history;
+    PassMetrics metrics;
     CheckPass pass;
     CKestrelleDlg& window;
 };

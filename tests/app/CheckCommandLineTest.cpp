@@ -23,7 +23,9 @@ TEST(CheckCommandLine, ParsesFlagsAndOneFile)
         {{"--", "--save"}, true, false, false, "--save", ""},
         {{"-"}, true, false, false, "-", ""},
         {{"--sav"}, false, false, false, "", "unknown option '--sav'"},
-        {{"-s"}, false, false, false, "", "unknown option '-s'"},
+        {{"-x"}, false, false, false, "", "unknown option '-x'"},
+        {{"-s"}, false, false, false, "", "--string needs a value"},
+        {{"--save=1"}, false, false, false, "", "--save takes no value"},
         {{"a", "b"}, false, false, false, "", "only one FILE can be checked, got 'a' and 'b'"},
         {{""}, false, false, false, "", "the FILE name is empty"},
     };
@@ -68,8 +70,45 @@ TEST(CheckCommandLine, UsageNamesEveryFlagAndTheExitStatuses)
     EXPECT_EQ(usage.rfind("Usage: kestrelle-check [--save] [--mail] [FILE]\n", 0), 0u);
     EXPECT_NE(usage.find("  --save    "), std::string::npos);
     EXPECT_NE(usage.find("  --mail    "), std::string::npos);
-    EXPECT_NE(usage.find("0 every site OK"), std::string::npos);
+    EXPECT_NE(usage.find("  -u, --url URL\n"), std::string::npos);
+    EXPECT_NE(usage.find("Exit status: 0 OK,"), std::string::npos);
     EXPECT_EQ(usage.back(), '\n');
+}
+
+TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
+{
+    auto r = CheckCommandLine::Parse({"--url=http://a.test/", "-s", "x=y", "-t", "10", "-w", "0.5",
+                                      "--critical=2", "--metrics", "m.prom"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.options.url, "http://a.test/");
+    EXPECT_EQ(r.options.text, "x=y");
+    EXPECT_EQ(r.options.timeout, 10);
+    EXPECT_EQ(r.options.warning, 0.5);
+    EXPECT_EQ(r.options.critical, 2);
+    EXPECT_EQ(r.options.metrics, "m.prom");
+
+    const std::string oneSite =
+        "--url checks one site from the command line: no FILE or --save with it";
+    const struct
+    {
+        std::vector<std::string> args;
+        std::string error;
+    } wrong[] = {
+        {{"-t", "0"}, "--timeout takes a number of seconds above 0, got '0'"},
+        {{"-w", "1s"}, "--warning takes a number of seconds above 0, got '1s'"},
+        {{"-w", "3", "-c", "2"}, "--warning must not be above --critical"},
+        {{"-u", "http://a.test/"}, "--url and --string go together"},
+        {{"-u", "http://a.test/", "-s", "x", "list.dat"}, oneSite},
+        {{"-u", "http://a.test/", "-s", "x", "--save"}, oneSite},
+        {{"--history", "a", "-t", "5"},
+         "--history reads the history only: no other option or FILE with it"},
+        {{"--metrics", ""}, "the FILE of --metrics is empty"},
+    };
+    for (const auto& c : wrong) {
+        r = CheckCommandLine::Parse(c.args);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, c.error);
+    }
 }
 
 TEST(CheckReport, LinesKeepToOneLineAndTheirColumns)

@@ -75,6 +75,11 @@ TEST_F(KestrelleCheck, PrintsOneLinePerSiteThenTheSummary)
     const auto run = ChildProcess::Run(kChecker, {path});
     EXPECT_EQ(run.exitStatus, 2);
     auto lines = Lines(run.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("KESTRELLE CRITICAL - 1 of 2 sites down: " + name + " (HTTP 503)", 0),
+              0u)
+        << lines[0];
+    lines.erase(lines.begin());
     for (std::size_t i = 0; i + 1 < lines.size(); ++i)
         lines[i].erase(lines[i].rfind('\t')); // the fetch's time, which varies
     EXPECT_EQ(lines, (std::vector<std::string>{
@@ -113,7 +118,7 @@ TEST_F(KestrelleCheck, ExitStatusIsTheWorstOutcome)
         const auto run = ChildProcess::Run(kChecker, {path});
         EXPECT_EQ(run.exitStatus, c.status);
         const auto lines = Lines(run.out);
-        ASSERT_EQ(lines.size(), c.sites.size() + 1);
+        ASSERT_EQ(lines.size(), c.sites.size() + 2);
         EXPECT_EQ(lines.back(), c.summary);
     }
 }
@@ -241,13 +246,13 @@ TEST_F(KestrelleCheck, WithoutFileChecksTheUsersOwnList)
 
     auto run = ChildProcess::Run(kChecker, {});
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(run.out, "Sites: 0, OK: 0, ERROR: 0\n");
+    EXPECT_EQ(Lines(run.out).back(), "Sites: 0, OK: 0, ERROR: 0");
     EXPECT_FALSE(std::filesystem::exists(own));
 
     WriteList(own, {{server.url("/up"), "Open"}});
     run = ChildProcess::Run(kChecker, {"--save"});
     EXPECT_EQ(run.exitStatus, 0);
-    EXPECT_EQ(Lines(run.out).size(), 2u);
+    EXPECT_EQ(Lines(run.out).size(), 3u);
     SiteList saved;
     ASSERT_TRUE(DataFile::LoadSites(saved, own));
     EXPECT_EQ(saved.Text(0, SiteEntry::Status), "OK");
@@ -255,37 +260,6 @@ TEST_F(KestrelleCheck, WithoutFileChecksTheUsersOwnList)
         setenv("XDG_DATA_HOME", oldValue.c_str(), 1);
     else
         unsetenv("XDG_DATA_HOME");
-}
-
-TEST_F(KestrelleCheck, EachLineAppearsAsSoonAsItsSiteIsChecked)
-{
-    // The second site answers only once the test has read the first line
-    // from the pipe: a checker that held its output back until the end would
-    // never get that answer in time.
-    std::mutex m;
-    std::condition_variable cv;
-    bool firstLineRead = false;
-    bool answeredInTime = false;
-    server.SetHandler("/second", [&](const std::string&) {
-        std::unique_lock lock(m);
-        answeredInTime = cv.wait_for(lock, std::chrono::seconds(20), [&] { return firstLineRead; });
-        return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(200, "OK", {}, "Open"));
-    });
-    WriteList(path, {{server.url("/up"), "Open"}, {server.url("/second"), "Open"}});
-
-    ChildProcess child(kChecker, {path});
-    std::string line;
-    ASSERT_TRUE(child.ReadLine(line));
-    EXPECT_EQ(line.rfind("OK\t" + name + "\t" + server.url("/up") + "\t", 0), 0u) << line;
-    {
-        std::lock_guard lock(m);
-        firstLineRead = true;
-        cv.notify_all();
-    }
-    const auto rest = child.Finish();
-    EXPECT_EQ(rest.exitStatus, 0);
-    EXPECT_TRUE(answeredInTime);
-    EXPECT_EQ(Lines(rest.out).size(), 2u);
 }
 
 } // namespace
@@ -342,6 +316,140 @@ TEST_F(KestrelleCheck, UnicodeHostNamesAreReached)
     const auto run = ChildProcess::Run(kChecker, {path});
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
     EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+// The time limit cuts a stalled pass short: what was checked is reported,
+// the rest as not checked.
+TEST_F(KestrelleCheck, TimeLimitReportsTheRestAsNotChecked)
+{
+    ScriptedHttpServer::Script stalled;
+    stalled.steps = {{"HTTP/1.0 200 OK\r\n\r\nOpen", std::chrono::seconds(30)}};
+    server.SetScript("/stalled", stalled);
+    const struct
+    {
+        std::vector<Site> sites;
+        int status;
+        std::string start, notChecked, summary;
+    } cases[] = {
+        {{{server.url("/down"), "Open"},
+          {server.url("/stalled"), "Open"},
+          {server.url("/up"), "Open"}},
+         2,
+         "KESTRELLE CRITICAL - 1 of 3 sites down: " + name + " (",
+         "; 2 of 3 sites not checked: the time limit of 1 s ran out | ",
+         "Sites: 3, OK: 0, ERROR: 1, NOT CHECKED: 2"},
+        {{{server.url("/up"), "Open"}, {server.url("/stalled"), "Open"}},
+         3,
+         "KESTRELLE UNKNOWN - 1 of 2 sites not checked: the time limit of 1 s ran out | ",
+         "'sites_not_checked'=1;;;0;2",
+         "Sites: 2, OK: 1, ERROR: 0, NOT CHECKED: 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.summary);
+        WriteList(path, c.sites);
+        const auto run = ChildProcess::Run(kChecker, {"-t", "1", path});
+        EXPECT_EQ(run.exitStatus, c.status);
+        const auto lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), c.sites.size() + 2) << run.out;
+        EXPECT_TRUE(StartsWith(lines[0], c.start)) << lines[0];
+        EXPECT_NE(lines[0].find(c.notChecked), std::string::npos) << lines[0];
+        EXPECT_EQ(lines[c.sites.size()], "NOT CHECKED\t" + name + "\t" + c.sites.back().url);
+        EXPECT_EQ(lines.back(), c.summary);
+    }
+}
+
+TEST_F(KestrelleCheck, OneSiteFromTheCommandLine)
+{
+    ScriptedHttpServer::Script slow;
+    slow.steps = {{"HTTP/1.0 200 OK\r\n\r\n", std::chrono::milliseconds(300)}, {"Open", {}}};
+    server.SetScript("/slow", slow);
+    // The user's own list cannot be read: a run that tried would fail.
+    const std::string data = dir.file("data");
+    std::filesystem::create_directories(data + "/Kestrelle/kestrelle.dat");
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string oldValue = old ? old : "";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    const struct
+    {
+        const char* path;
+        std::vector<std::string> limits;
+        int status;
+        std::string start;
+    } cases[] = {
+        {"/up", {}, 0, "KESTRELLE OK - 1 site up | 'sites_up'=1;;;0;1 "},
+        {"/slow", {"-w", "0.1"}, 1, "KESTRELLE WARNING - 1 of 1 site slower than 0.1 s: " + name},
+        {"/slow",
+         {"-w", "0.1", "-c", "0.2"},
+         2,
+         "KESTRELLE CRITICAL - 1 of 1 site slower than 0.2 s: " + name},
+        {"/down", {}, 2, "KESTRELLE CRITICAL - 1 of 1 site down: " + name + " ("},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start);
+        std::vector<std::string> args = {"-u", server.url(c.path), "--string", "Open"};
+        args.insert(args.end(), c.limits.begin(), c.limits.end());
+        const auto run = ChildProcess::Run(kChecker, args);
+        EXPECT_EQ(run.exitStatus, c.status) << run.err;
+        const auto lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), 3u) << run.out;
+        EXPECT_TRUE(StartsWith(lines[0], c.start)) << lines[0];
+        EXPECT_TRUE(StartsWith(lines[1], (c.status == 2 && c.limits.empty() ? "ERROR\t" : "OK\t") +
+                                             name + "\t" + server.url(c.path)));
+    }
+    if (old)
+        setenv("XDG_DATA_HOME", oldValue.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    // Nothing was saved there either.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data + "/Kestrelle"),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(KestrelleCheck, MetricsFileIsValidAndReplacedWhole)
+{
+    const std::string withPassword = "http://user:secret@" + name + "/down";
+    WriteList(path, {{server.url("/up"), "Open"}, {withPassword, "Open"}});
+    const std::string metrics = dir.file("metrics/kestrelle.prom");
+    std::filesystem::create_directories(dir.file("metrics"));
+    auto run = ChildProcess::Run(kChecker, {"--metrics", metrics, path});
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.err, "");
+    const std::string first = TempDir::ReadFile(metrics);
+    const std::string labels = "{site=\"" + name + "\",url=\"";
+    EXPECT_NE(first.find("kestrelle_site_up" + labels + server.url("/up") + "\"} 1\n"),
+              std::string::npos)
+        << first;
+    EXPECT_NE(first.find("kestrelle_site_up{site=\"user@" + name + "\",url=\"http://user@" + name +
+                         "/down\"} 0\n"),
+              std::string::npos)
+        << first;
+    EXPECT_EQ(first.find("secret"), std::string::npos);
+
+    // A reader that opened the old file keeps reading it whole: the new one
+    // comes by a rename, and no temporary file stays behind.
+    std::filesystem::create_hard_link(metrics, dir.file("metrics/reader"));
+    server.SetResponse("/down", ScriptedHttpServer::Response(200, "OK", {}, "Open"));
+    run = ChildProcess::Run(kChecker, {"--metrics", metrics, path});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(TempDir::ReadFile(dir.file("metrics/reader")), first);
+    EXPECT_NE(TempDir::ReadFile(metrics).find("/down\"} 1\n"), std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("metrics")),
+                            std::filesystem::directory_iterator()),
+              2);
+
+    if (std::system("command -v promtool >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "promtool (Debian's prometheus) is not installed";
+    EXPECT_EQ(std::system(("promtool check metrics < '" + metrics + "'").c_str()), 0);
 }
 
 } // namespace

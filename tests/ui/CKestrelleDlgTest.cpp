@@ -193,3 +193,20 @@ TEST_F(CKestrelleDlgTest, StartUpLoadsTheListAndChecksOnAWorker)
               QStringLiteral("ERROR: text not found"));
     EXPECT_NE(TempDir::ReadFile(DataFile()).find("\r\nERROR\r\n"), std::string::npos);
 }
+
+TEST_F(CKestrelleDlgTest, EachPassWritesTheMetricsFileTheSettingNames)
+{
+    ScriptedHttpServer server;
+    server.SetResponse("/up", Page("<p>we are open</p>"));
+    WriteList({{server.url("/up"), "we are open"}});
+    const std::string metrics = m_data.file("kestrelle.prom");
+    ASSERT_TRUE(CRegStore::WriteString(CRegStore::kProductKey, "MetricsFile", metrics));
+
+    CKestrelleDlg window;
+    StartAndCheck(window);
+    EXPECT_NE(TempDir::ReadFile(metrics).find(
+                  "kestrelle_site_up{site=\"127.0.0.1:" + std::to_string(server.port()) +
+                  "\",url=\"" + server.url("/up") + "\"} 1\n"),
+              std::string::npos)
+        << TempDir::ReadFile(metrics);
+}
