@@ -236,6 +236,8 @@ std::string CheckReport::RowLine(const CheckPass::RowResult& result)
 {
     std::string line =
         Field(result.status) + '\t' + Field(result.siteName) + '\t' + Field(result.url);
+    if (result.status == kNotChecked)
+        return line; // no fetch: nothing to say why, nor how long
     if (!result.balloonText.empty())
         line += '\t' + Field(result.balloonText);
     // Added after the fields scripts already read: why, and the fetch's time.
