@@ -9,6 +9,7 @@
 # KESTRELLE_CHECK names the checker (default: the dev build's, built if needed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/loopback-nginx.sh
 
 ROUNDS=${1:-5}
 SITES=1000
@@ -45,30 +46,7 @@ body += "x" * (10240 - len(body) - len(tail)) + tail
 open(sys.argv[1], "w").write(body)
 PY
 
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    client_body_temp_path $work/tmp;
-    proxy_temp_path $work/tmp;
-    fastcgi_temp_path $work/tmp;
-    uwsgi_temp_path $work/tmp;
-    scgi_temp_path $work/tmp;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-    }
-}
-CONF
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
-nginx_pid=$!
-for _ in $(seq 1 50); do
-    curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
-    sleep 0.1
-done
+start_nginx "$work" "$port"
 
 # The site list, written the way the program writes it, and curl's list.
 for i in $(seq 1 "$SITES"); do

@@ -6,6 +6,7 @@
 #   bash bench/passmemory.sh [PASSES]        (default 400)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/loopback-nginx.sh
 
 PASSES=${1:-400}
 KESTRELLE_EXTRA_PACKAGES="nginx-light" bash scripts/setup.sh >/dev/null
@@ -41,31 +42,7 @@ open(sys.argv[1] + "/page.html", "w").write(body + "<p>Kestrelle bench marker</p
 open(sys.argv[1] + "/other.html", "w").write(body + "</body></html>\n")
 PY
 
-cat >"$work/nginx.conf" <<CONF
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    client_body_temp_path $work/tmp;
-    proxy_temp_path $work/tmp;
-    fastcgi_temp_path $work/tmp;
-    uwsgi_temp_path $work/tmp;
-    scgi_temp_path $work/tmp;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-        location = /broken { return 500 "broken\n"; }
-    }
-}
-CONF
-/usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
-nginx_pid=$!
-for _ in $(seq 1 50); do
-    curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
-    sleep 0.1
-done
+start_nginx "$work" "$port" 'location = /broken { return 500 "broken\n"; }'
 
 base="http://127.0.0.1:$port"
 "$BENCH" "$base/page.html" "$base/other.html" "$base/broken" \
