@@ -148,6 +148,7 @@ void CUpgradeDlg::OnOK()
         return;
     m_bChecking = true;
     bool endDialog = false;
+    std::string failure; // why the page could not be read, if it could not
     {
         auto progress = std::make_unique<CUpgradeProgressDlg>(m_window.get());
         progress->ShowNormal();
@@ -157,6 +158,7 @@ void CUpgradeDlg::OnOK()
         m_fetcher.SetSecureOnly(true);
         m_fetcher.Fetch(m_strPageUrl, "");
         const auto lines = m_fetcher.Pieces();
+        failure = m_fetcher.Outcome().failure;
         m_pRunningFetch = nullptr;
         if (!m_bCloseWhenDone) {
             const std::string linkBefore = m_strDownloadLink;
@@ -169,6 +171,14 @@ void CUpgradeDlg::OnOK()
     if (m_bCloseWhenDone) {
         // Closed while the page was read: nothing more to say.
         endDialog = true;
+    } else if (!failure.empty()) {
+        // A page that never came says nothing about versions: saying "the
+        // most recent version" here would report a failure as success.
+        Message("Kestrelle",
+                "Kestrelle could not check for an upgrade: " + failure +
+                    ".\n\nYou can look for the latest version at " + std::string(kDownloadPage) +
+                    ".",
+                UserMessage::Icon::Exclamation, UserMessage::Buttons::Ok);
     } else if (m_fPageVersion > m_fVersion) {
         const std::string text = "A new upgrade of " + m_strProductName +
                                  " is available for download.\n\nDescription:\n\n" +

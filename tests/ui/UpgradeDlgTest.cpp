@@ -166,6 +166,32 @@ TEST_F(UpgradeDlgFlow, SameVersionOffersNothingNewerOneAnsweredNoClosesTheDialog
     EXPECT_EQ(m_server.RequestCount(), 2u) << "nothing downloaded";
 }
 
+TEST_F(UpgradeDlgFlow, APageThatCouldNotBeReadSaysSoInsteadOfMostRecent)
+{
+    m_server.SetResponse("/gone", Server::Response(503, "Service Unavailable", {}, ""));
+    const struct
+    {
+        std::string page, reason;
+    } cases[] = {
+        {"https://127.0.0.1:9/kestrelle_upgrade_check.html", "connection refused"},
+        {m_front->url("/gone"), "HTTP 503 Service Unavailable"},
+    };
+    for (const auto& c : cases) {
+        CUpgradeDlg dlg;
+        dlg.SetUpgradeInfo("Kestrelle", 1.0f, c.page);
+        m_shown.clear();
+        const Outcome outcome = Check(dlg);
+        EXPECT_EQ(m_shown,
+                  std::vector<std::string>{Box(
+                      "Kestrelle",
+                      "Kestrelle could not check for an upgrade: " + c.reason +
+                          ".\n\nYou can look for the latest version at " KESTRELLE_DOWNLOAD_URL ".",
+                      Icon::Exclamation, Buttons::Ok)})
+            << c.page;
+        EXPECT_TRUE(outcome.leftOpen) << c.page;
+    }
+}
+
 TEST_F(UpgradeDlgFlow, YesRunsUninstallerBesideTheProgramThenInstallerAndExits)
 {
     const std::string record = m_dir.file("record.txt");
