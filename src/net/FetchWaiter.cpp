@@ -28,10 +28,10 @@ public:
     }
     void Wake() override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_wakes;
-        }
+        // Told under the lock: once the count has moved, the waiting thread
+        // may return and destroy this waiter, condition variable and all.
+        std::lock_guard lock(m_mutex);
+        ++m_wakes;
         m_woken.notify_all();
     }
     bool MayTransferHere() const override { return true; }
