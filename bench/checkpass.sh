@@ -21,17 +21,9 @@ if [[ -z "${KESTRELLE_CHECK:-}" ]]; then
     cmake --build --preset dev --target kestrelle-check >/dev/null
 fi
 
-work=$(mktemp -d /tmp/kestrelle-bench-XXXXXX)
-# nginx started by root serves as "nobody", which must be able to read the page.
-chmod 755 "$work"
-nginx_pid=
-cleanup() {
-    [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work bench
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 mkdir -p "$work/www" "$work/logs"
 # Exactly 10 KB, the text the sites look for near its end.
 /usr/bin/python3 - "$work/www/page.html" <<'PY'

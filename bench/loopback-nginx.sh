@@ -1,4 +1,7 @@
 # Sourced by the benchmarks that need a stock web server on the loopback:
+#   make_work NAME            a fresh folder in $work, removed (and nginx
+#                             ended) when the script exits
+#   free_port                 prints a loopback port nothing listens on
 #   start_nginx WORK PORT [EXTRA_SERVER_LINES]
 # serves WORK/www on 127.0.0.1:PORT with a private configuration, logs and
 # temporary files under WORK, waits until WORK/www/page.html answers and
@@ -31,4 +34,16 @@ CONF
         curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
         sleep 0.1
     done
+}
+
+make_work() {
+    work=$(mktemp -d "/tmp/kestrelle-$1-XXXXXX")
+    # nginx started by root serves as "nobody", which must be able to read the pages.
+    chmod 755 "$work"
+    nginx_pid=
+    trap 'if [[ -n "$nginx_pid" ]]; then kill "$nginx_pid" 2>/dev/null; wait "$nginx_pid" 2>/dev/null; fi; rm -rf "$work"' EXIT
+}
+
+free_port() {
+    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
 }

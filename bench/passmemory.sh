@@ -17,18 +17,8 @@ if [[ -z "${KESTRELLE_PASSMEMORY:-}" ]]; then
     cmake --build --preset dev --target kestrelle_bench_passmemory >/dev/null
 fi
 
-work=$(mktemp -d /tmp/kestrelle-passmem-XXXXXX)
-chmod 755 "$work"
-nginx_pid=
-cleanup() {
-    [[ -n "$nginx_pid" ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work passmem
 
-free_port() {
-    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
 port=$(free_port)
 closed=$(free_port) # nothing listens there: a refused connection
 mkdir -p "$work/www" "$work/logs"
