@@ -95,6 +95,17 @@ void Converse(const MailAlertJob& job)
     }
 }
 
+void Deliver(const MailAlertJob& job)
+{
+    try {
+        Converse(job);
+    } catch (const std::exception& e) {
+        ReportFailure(job, e.what());
+    } catch (...) {
+        ReportFailure(job, "stopped by an unexpected error");
+    }
+}
+
 void SendInTurn()
 {
     Queue& queue = TheQueue();
@@ -104,10 +115,11 @@ void SendInTurn()
         queue.waiting.pop_front();
         queue.underWay.push_back(job.get());
         lock.unlock();
-        const MailAlertJob* sending = job.get();
-        MailAlertThread::Run(std::move(job));
+        Deliver(*job);
         lock.lock();
-        queue.underWay.erase(std::find(queue.underWay.begin(), queue.underWay.end(), sending));
+        // The job lives until it has left the list: a wait that gives up
+        // reads the jobs still under way.
+        queue.underWay.erase(std::find(queue.underWay.begin(), queue.underWay.end(), job.get()));
         queue.changed.notify_all();
     }
     --queue.senders;
@@ -118,16 +130,8 @@ void SendInTurn()
 
 void MailAlertThread::Run(std::unique_ptr<MailAlertJob> job)
 {
-    if (!job)
-        return;
-    try {
-        Converse(*job);
-    } catch (const std::exception& e) {
-        ReportFailure(*job, e.what());
-    } catch (...) {
-        ReportFailure(*job, "stopped by an unexpected error");
-    }
-    job.reset();
+    if (job)
+        Deliver(*job);
 }
 
 bool MailAlertThread::Start(std::unique_ptr<MailAlertJob> job)

@@ -50,7 +50,7 @@ public:
             "LSAN_OPTIONS=suppressions=" + d + "/lsan.supp"};
         if (m_runtimeDir)
             env.push_back("XDG_RUNTIME_DIR=" + d + "/run");
-        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
             if (const char* value = getenv(name))
                 env.push_back(std::string(name) + "=" + value);
         args.insert(args.begin(), KESTRELLE_DESKTOP_EXE);
@@ -138,7 +138,7 @@ TEST(KestrelleSingleInstanceTest, SecondCopyShowsTheFirstAndEnds)
         EXPECT_TRUE(Eventually([&] { return desktop.Restored(); }));
         EXPECT_TRUE(Desktop::Running(first));
         kill(first, SIGTERM); // the session ends: as Exit, without the question
-        EXPECT_EQ(desktop.ExitCode(first), 0);
+        EXPECT_EQ(desktop.ExitCode(first), 0) << desktop.Errors();
     }
 }
 

@@ -4,6 +4,7 @@
 #include "net/FetchSettings.h"
 #include "support/ScriptedHttpServer.h"
 #include "ui/CCredentialsDlg.h"
+#include "ui/UiThread.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -62,7 +63,7 @@ std::string FetchText(const std::string& url)
         CPageFetcher fetcher;
         fetcher.Fetch(url, std::string(), nullptr);
         text = fetcher.GetText();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        RunOnUi(&loop, [&loop] { loop.quit(); });
     });
     loop.exec();
     worker.join();
