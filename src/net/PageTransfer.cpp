@@ -380,7 +380,8 @@ bool PageTransfer::Next(int curlResult)
             Fail(TransferFailure(curlResult));
         else if (m_outcome.status < 200 || m_outcome.status > 299)
             Fail(StatusFailure(m_outcome.status));
-        if (m_outcome.failure == FetchOutcome::kNeedsLogIn && m_filePath.empty())
+        // A refused log-in written into the address is the address's to mend.
+        if (m_outcome.failure == FetchOutcome::kNeedsLogIn && m_filePath.empty() && !m_fromAddress)
             if (const auto prompt = FetchSettings::GetCredentialsPrompt())
                 prompt->LogInNeeded(m_address, m_url, m_rawHeaders);
         EndBody(complete);

@@ -281,10 +281,10 @@ TEST_F(CheckPassTest, ALogInWantedIsNoOutageSoTheFailureAfterItStartsOne)
     std::vector<std::pair<std::string, bool>> seen;
     for (const Alert& a : alerts.Take())
         seen.emplace_back(a.reason, a.firstFailure);
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, bool>>{
-                        {"needs a log-in", true},
-                        {"needs a log-in", false},
-                        {"HTTP 503 Service Unavailable", true}}));
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<std::string, bool>>{{"needs a log-in", true},
+                                                         {"needs a log-in", false},
+                                                         {"HTTP 503 Service Unavailable", true}}));
 }
 
 TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
