@@ -12,6 +12,8 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     python3 python3-aiosmtpd openssl
     librsvg2-bin desktop-file-utils appstream
+    qtkeychain-qt6-dev libsecret-1-0 # remembered log-ins, in the desktop's keyring
+    dbus gnome-keyring # a real Secret Service for the keyring's test
     prometheus # its promtool checks the metrics file the checker writes
 )
 if [[ -n "${KESTRELLE_EXTRA_PACKAGES:-}" ]]; then

@@ -15,7 +15,8 @@
 struct CKestrelleApp::AlertSteps
 {
     explicit AlertSteps(CKestrelleDlg& window)
-        : balloon(window.Tray()), flash(window.Presence(), window.Tray(), window.Sound())
+        : balloon(window.Tray(), [&window](EntryId id) { window.AskLogIn(id); }),
+          flash(window.Presence(), window.Tray(), window.Sound())
     {
         window.Alerts().Add(balloon);
         window.Alerts().Add(mail);

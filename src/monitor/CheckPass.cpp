@@ -7,6 +7,7 @@
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
 #include "net/FetchAddress.h"
+#include "net/FetchOutcome.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 
@@ -38,6 +39,7 @@ struct Turn
     std::string url;
     std::string searchText;
     std::string status;
+    std::string reason; // of the entry's last check in this run
 };
 
 constexpr unsigned kStatusBit = SiteList::ColumnBit(SiteEntry::Status);
@@ -69,6 +71,24 @@ CheckPass::CheckPass(SiteList& list, DataFileSaver* saver, AlertSink& alerts, Pa
 
 bool CheckPass::CheckSites()
 {
+    m_wholePassOwed.store(true);
+    return RunGate();
+}
+
+bool CheckPass::CheckSite(EntryId id)
+{
+    {
+        std::lock_guard lock(m_owedMutex);
+        m_owedSites.push_back(id);
+    }
+    // Through the same gate as the passes: a pass under way checks the
+    // site afterwards (it may be past its row already), and never does a
+    // check of one site overlap a pass that writes the same rows.
+    return RunGate();
+}
+
+bool CheckPass::RunGate()
+{
     try {
         return m_gate.Run([this] { RunPass(); });
     } catch (const std::exception& e) {
@@ -89,6 +109,14 @@ void CheckPass::Stop()
 
 void CheckPass::RunPass()
 {
+    std::vector<EntryId> sites;
+    {
+        std::lock_guard lock(m_owedMutex);
+        sites.swap(m_owedSites);
+    }
+    // A request of another pass object sharing the gate runs this one whole,
+    // as it always has.
+    const bool whole = m_wholePassOwed.exchange(false) || sites.empty();
     CPageFetcher fetcher;
     m_alerts.PassStarted();
     {
@@ -104,13 +132,20 @@ void CheckPass::RunPass()
             pass.m_fetcher = nullptr;
         }
     } release{*this};
-    if (m_observer)
-        m_observer->PassStarted();
+    // The observer hears of whole passes only: what it sums up is a pass.
+    Observer* const observer = whole ? m_observer : nullptr;
+    if (observer)
+        observer->PassStarted();
 
     // The count is read again after every row: rows removed meanwhile end
     // the pass early instead of letting it read past the list.
-    for (int i = 0; i < m_list.RowCount() && !m_stopped.load(); ++i)
-        CheckRow(i, fetcher);
+    if (whole) {
+        for (int i = 0; i < m_list.RowCount() && !m_stopped.load(); ++i)
+            CheckRow(i, fetcher, 0, observer);
+    } else {
+        for (std::size_t i = 0; i < sites.size() && !m_stopped.load(); ++i)
+            CheckRow(-1, fetcher, sites[i], observer);
+    }
 
     // Also for an empty list: the file then holds no entries.
     bool saved = true;
@@ -118,20 +153,23 @@ void CheckPass::RunPass()
         saved = m_saver->SaveAndWait(m_list);
     if (m_recorder)
         m_recorder->PassFinished();
-    if (m_observer)
-        m_observer->PassEnded(saved);
+    if (observer)
+        observer->PassEnded(saved);
 }
 
-void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
+void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer* observer)
 {
     Turn turn;
-    const EntryId id = m_list.UpdateRow(row, [&turn](SiteEntry& e) {
+    const auto take = [&turn](SiteEntry& e) -> unsigned {
         turn.url = e.field(SiteEntry::Url);
         turn.searchText = e.field(SiteEntry::SearchText);
         turn.status = e.field(SiteEntry::Status);
+        turn.reason = e.reason;
         e.field(SiteEntry::Status) = kChecking;
         return kStatusBit;
-    });
+    };
+    const EntryId id =
+        only != 0 ? (m_list.UpdateEntry(only, take) ? only : 0) : m_list.UpdateRow(row, take);
     if (id == 0)
         return; // the row went away just now; the loop ends at the count
 
@@ -151,8 +189,10 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     } unfinished{m_list, id, turn.status};
 
     // Anything but "ERROR" starts an outage, a "CHECKING" left in the file
-    // by a save during an earlier pass included.
-    const bool firstFailure = turn.status != kError;
+    // by a save during an earlier pass included. A site that only wanted a
+    // log-in was not down, so its next failure starts one; for a log-in
+    // itself the flag tells the first check that wanted it.
+    const bool wasLogIn = turn.reason == FetchOutcome::kNeedsLogIn;
 
     const auto fetchStart = std::chrono::steady_clock::now();
     fetcher.SetSearchText(turn.searchText);
@@ -165,6 +205,8 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     std::string page = fetcher.TakeText();
     const std::string reason = Verdict(outcome, page, turn.searchText);
     const bool found = reason == kTextFound;
+    const bool firstFailure =
+        reason == FetchOutcome::kNeedsLogIn ? !wasLogIn : turn.status != kError || wasLogIn;
     const double seconds = std::chrono::duration<double>(fetchTime).count();
     const std::time_t checkedAt = Clock::Now();
     const std::string stamp = TimeText::Local(checkedAt);
@@ -225,8 +267,8 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         m_recorder->Record(CheckRecord{
             checkedAt, HistoryStore::SiteKey(turn.url), found, result.reason, result.httpStatus,
             int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count())});
-    if (m_observer)
-        m_observer->RowChecked(result);
+    if (observer)
+        observer->RowChecked(result);
 }
 
 std::string CheckPass::Verdict(const FetchOutcome& outcome, const std::string& pageText,

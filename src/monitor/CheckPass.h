@@ -6,6 +6,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct FetchOutcome;
 class CheckRecorder;
@@ -84,6 +85,11 @@ public:
     // pass is running already, the request is remembered and the call
     // returns false at once. Nothing is thrown.
     bool CheckSites();
+    // Checks the one entry as a pass checks it, for an entry whose log-in
+    // was just given; an entry gone by then is not checked. While a pass
+    // runs, the entry is checked when that pass ends. The observer is not
+    // told: it hears of whole passes. Nothing is thrown.
+    bool CheckSite(EntryId id);
 
     // The reason a check ends with: the fetch's failure when it had one,
     // else kTextFound when the text went by in the body, is in the page or
@@ -109,8 +115,10 @@ public:
     static std::string BalloonTitle(const std::string& url);
 
 private:
+    bool RunGate();
     void RunPass();
-    void CheckRow(int row, CPageFetcher& fetcher);
+    // The entry at `row`, or the entry `only` wherever it stands.
+    void CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer* observer);
 
     SiteList& m_list;
     DataFileSaver* m_saver;
@@ -119,6 +127,9 @@ private:
     Observer* m_observer = nullptr;
     CheckRecorder* m_recorder = nullptr;
     std::atomic<bool> m_stopped{false};
+    std::atomic<bool> m_wholePassOwed{false};
+    std::mutex m_owedMutex;
+    std::vector<EntryId> m_owedSites; // asked for by CheckSite, not yet checked
     std::mutex m_fetcherMutex;
     CPageFetcher* m_fetcher = nullptr; // the running pass's, for Stop
 };

@@ -1,6 +1,7 @@
 #include "monitor/MailAlert.h"
 
 #include "monitor/MailAlertThread.h"
+#include "net/FetchOutcome.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 #include "platform/Utf8Text.h"
@@ -88,7 +89,8 @@ MailAlertJob MailAlert::TestMessage(const COptionsDlg& settings)
 
 void MailAlert::RaiseAlerts(const SiteAlert& alert)
 {
-    if (!alert.firstFailure)
+    // A site that wants a log-in is not down: nobody is mailed for that.
+    if (!alert.firstFailure || alert.reason == FetchOutcome::kNeedsLogIn)
         return;
     try {
         // A temporary settings object reads the store afresh, so a change

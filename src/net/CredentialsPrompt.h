@@ -3,9 +3,13 @@
 #include <optional>
 #include <string>
 
-// Asked when a server answers 401. Called on the transfer's worker thread;
-// whatever it answers, the request is sent once more (with the credentials
-// when there are some). The core has nobody to ask and answers "none".
+// Asked when a server answers 401. Called on the transfer's thread, which
+// must not be held: Ask answers at once from what the prompt already holds,
+// never by waiting for a person. Whatever it answers, the request is sent
+// once more (with the credentials when there are some); a fetch that still
+// ends on a 401 fails as "needs a log-in" and the prompt hears of it, so
+// that whoever can ask the user does so later, out of the fetch's way. The
+// core has nobody to ask and answers "none".
 class CredentialsPrompt
 {
 public:
@@ -26,6 +30,12 @@ public:
     // `rawHeaders` is the head of the 401 that made Ask be called.
     virtual void Answered(const std::string& /*address*/, const std::string& /*rawHeaders*/,
                           const Credentials& /*credentials*/, long /*status*/)
+    {
+    }
+    // A page fetch of `site` (the address as its caller gave it) ended on a
+    // 401 from `address`, whose head is `rawHeaders`.
+    virtual void LogInNeeded(const std::string& /*site*/, const std::string& /*address*/,
+                             const std::string& /*rawHeaders*/)
     {
     }
 };

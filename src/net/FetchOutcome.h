@@ -7,6 +7,10 @@
 // text went by in the body as it streamed (also past what the page keeps).
 struct FetchOutcome
 {
+    // The failure of a fetch that ended on a 401 with no credentials the
+    // server took: the site is not down, somebody has to log in.
+    static constexpr const char* kNeedsLogIn = "needs a log-in";
+
     // Empty when a final answer came whole with a status of 200 to 299;
     // otherwise why not, one short phrase: "connection refused",
     // "HTTP 503 Service Unavailable", "stalled for 30 s", "needs a log-in", ...

@@ -380,6 +380,10 @@ bool PageTransfer::Next(int curlResult)
             Fail(TransferFailure(curlResult));
         else if (m_outcome.status < 200 || m_outcome.status > 299)
             Fail(StatusFailure(m_outcome.status));
+        // A refused log-in written into the address is the address's to mend.
+        if (m_outcome.failure == FetchOutcome::kNeedsLogIn && m_filePath.empty() && !m_fromAddress)
+            if (const auto prompt = FetchSettings::GetCredentialsPrompt())
+                prompt->LogInNeeded(m_address, m_url, m_rawHeaders);
         EndBody(complete);
         return false;
     }
@@ -465,7 +469,7 @@ bool PageTransfer::SameServerAsFirst() const
 std::string PageTransfer::StatusFailure(long status) const
 {
     if (status == 401)
-        return "needs a log-in";
+        return FetchOutcome::kNeedsLogIn;
     std::string phrase = SentPhrase(m_rawHeaders);
     if (phrase.empty())
         phrase = StandardPhrase(status);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "monitor/AlertSink.h"
+#include "net/FetchOutcome.h"
 #include "ui/CSystemTray.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,18 +12,37 @@
 // A tray shows one balloon at a time, so a second site found down in the
 // same pass would hide the first: from then on the balloon names every site
 // of the pass found down so far ("3 sites may be down" over their names).
+//
+// A site that wants a log-in is not down: its balloon asks for the user
+// name and password instead, once, when the site first wants them, and a
+// click on it opens the prompt (`onLogInClicked`, on the user-interface
+// thread, given the entry).
 class BalloonAlert : public AlertSink
 {
 public:
     // The time a down site's balloon asks to stay; notification servers
     // with a shorter limit keep to theirs.
     static constexpr int kAlertBalloonMs = 28800000;
+    static constexpr const char* kLogInText = "Click here to log in, or open its row in Kestrelle.";
 
-    explicit BalloonAlert(CSystemTray& tray) : m_tray(tray) {}
+    explicit BalloonAlert(CSystemTray& tray, std::function<void(EntryId)> onLogInClicked = {})
+        : m_tray(tray), m_onLogInClicked(std::move(onLogInClicked))
+    {
+    }
 
     void PassStarted() override { m_downInPass.clear(); }
     void RaiseAlerts(const SiteAlert& alert) override
     {
+        if (alert.reason == FetchOutcome::kNeedsLogIn) {
+            if (!alert.firstFailure)
+                return;
+            std::function<void()> onClick;
+            if (m_onLogInClicked)
+                onClick = [open = m_onLogInClicked, id = alert.id] { open(id); };
+            m_tray.ShowClickableBalloon(kLogInText, LogInTitle(alert.siteName), kAlertBalloonMs,
+                                        std::move(onClick));
+            return;
+        }
         m_downInPass.push_back(alert.siteName);
         if (m_downInPass.size() == 1)
             m_tray.ShowBalloonTip(SiteText(alert), alert.balloonTitle, kAlertBalloonMs);
@@ -34,6 +55,11 @@ public:
     static std::string SiteText(const SiteAlert& alert)
     {
         return alert.reason.empty() ? alert.balloonText : alert.balloonText + "\n" + alert.reason;
+    }
+
+    static std::string LogInTitle(const std::string& siteName)
+    {
+        return siteName + " asks for a user name and password";
     }
 
     static std::string ManySitesTitle(std::size_t count)
@@ -61,5 +87,6 @@ public:
 
 private:
     CSystemTray& m_tray;
+    std::function<void(EntryId)> m_onLogInClicked;
     std::vector<std::string> m_downInPass; // the pass's thread only
 };

@@ -7,6 +7,7 @@
 #include "monitor/HistoryRecorder.h"
 #include "monitor/PassMetrics.h"
 #include "monitor/SiteList.h"
+#include "net/FetchOutcome.h"
 #include "platform/AppPaths.h"
 #include "platform/Clock.h"
 #include "platform/FreedMemory.h"
@@ -15,6 +16,8 @@
 #include "ui/AlertSound.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CAddSiteDlg.h"
+#include "ui/CCredentialsDlg.h"
+#include "ui/CCredentialsPrompt.h"
 #include "ui/CHistoryDlg.h"
 #include "ui/COptionsWindow.h"
 #include "ui/CSiteListCtrl.h"
@@ -43,6 +46,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 // What a check pass works on. The pass thread is joined before any of it
 // goes.
@@ -57,6 +62,18 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
 
     void PassStarted() override { metrics.PassStarted(); }
     void RowChecked(const CheckPass::RowResult& result) override { metrics.RowChecked(result); }
+
+    // The sites asked for by the user's log-ins, each checked once.
+    void CheckAskedSites()
+    {
+        std::vector<EntryId> ids;
+        {
+            std::lock_guard lock(askedMutex);
+            ids.swap(askedSites);
+        }
+        for (const EntryId id : ids)
+            pass.CheckSite(id);
+    }
 
     void PassEnded(bool saved) override
     {
@@ -77,6 +94,8 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     PassMetrics metrics;
     CheckPass pass;
     CKestrelleDlg& window;
+    std::mutex askedMutex;
+    std::vector<EntryId> askedSites;
 };
 
 CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent)
@@ -89,8 +108,10 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
       })),
       m_presence(std::make_unique<TrayPresence>(*this, *m_tray)),
       m_upgradeDlg(std::make_unique<CUpgradeDlg>()),
-      m_passes(
-          std::make_unique<PassWorker>([monitor = m_monitor.get()] { monitor->pass.CheckSites(); }))
+      m_passes(std::make_unique<PassWorker>(
+          [monitor = m_monitor.get()] { monitor->pass.CheckSites(); })),
+      m_siteChecks(
+          std::make_unique<PassWorker>([monitor = m_monitor.get()] { monitor->CheckAskedSites(); }))
 {
     m_ui->setupUi(this);
     m_model = std::make_unique<SiteListModel>(m_monitor->list);
@@ -142,6 +163,7 @@ CKestrelleDlg::~CKestrelleDlg()
     m_bClosing = true;
     blockSignals(true);
     // No pass may start a flash or reach the tray once they begin to go.
+    m_siteChecks.reset();
     m_passes.reset();
     FlashAlertThread::StopAndWait();
 }
@@ -271,11 +293,65 @@ void CKestrelleDlg::AddSite()
 
 void CKestrelleDlg::EditSite()
 {
-    SiteList& list = m_monitor->list;
     const int row = std::max(m_ui->listSites->SelectedRow(), 0);
-    const EntryId id = list.IdAt(row);
+    const EntryId id = m_monitor->list.IdAt(row);
     if (id == 0)
         return; // an empty list has no row to edit
+    // A site that wants a log-in is opened to give it; the prompt's Edit
+    // Site leads on to the site's own dialog.
+    if (!AskLogIn(id))
+        EditEntry(id);
+}
+
+bool CKestrelleDlg::AskLogIn(std::uint64_t id)
+{
+    KESTRELLE_ASSERT_UI_THREAD();
+    SiteList& list = m_monitor->list;
+    const auto prompt = CCredentialsPrompt::Installed();
+    const int row = list.RowOf(id);
+    if (!prompt || row < 0 || list.Reason(row) != FetchOutcome::kNeedsLogIn)
+        return false;
+    const std::string url = list.Text(row, SiteEntry::Url);
+    const auto need = prompt->NeedOf(url);
+    if (!need)
+        return false;
+    if (const QPointer<CCredentialsDlg> open = m_logInPrompts[id]) {
+        open->raise();
+        open->activateWindow();
+        return true;
+    }
+    auto* dialog = new CCredentialsDlg(
+        CheckPass::SiteName(url), need->realm,
+        prompt->KeyringState() != CCredentialsPrompt::Keyring::Unavailable, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->SetUser(need->user);
+    m_logInPrompts[id] = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog, id, url, prompt](int result) {
+        m_logInPrompts.erase(id);
+        if (result == CCredentialsDlg::kEditSite) {
+            EditEntry(id);
+        } else if (result == QDialog::Accepted) {
+            prompt->Give(url, {dialog->User(), dialog->Password()}, dialog->Remember());
+            {
+                std::lock_guard lock(m_monitor->askedMutex);
+                m_monitor->askedSites.push_back(id);
+            }
+            if (!m_bClosing)
+                m_siteChecks->Request();
+        }
+    });
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+    return true;
+}
+
+void CKestrelleDlg::EditEntry(std::uint64_t id)
+{
+    SiteList& list = m_monitor->list;
+    const int row = list.RowOf(id);
+    if (row < 0)
+        return;
     CAddSiteDlg dialog(this);
     dialog.m_URL = list.Text(row, SiteEntry::Url);
     dialog.m_SearchText = list.Text(row, SiteEntry::SearchText);

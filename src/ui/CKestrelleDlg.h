@@ -4,11 +4,15 @@
 #include "ui/TrayHost.h"
 
 #include <QDialog>
+#include <QPointer>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 
 class AlertChain;
 class AlertSound;
+class CCredentialsDlg;
 class CheckScheduler;
 class CSiteListCtrl;
 class CSystemTray;
@@ -68,6 +72,12 @@ public:
     TrayPresence& Presence() { return *m_presence; }
     bool IsMinimized() const;
 
+    // Opens the log-in prompt of the entry whose last check wanted one
+    // (raises it when it is open already) and returns at once; an answer
+    // checks the site again. False, and nothing opened, for an entry that
+    // wants no log-in.
+    bool AskLogIn(std::uint64_t id);
+
 public Q_SLOTS:
     // Check Now: a check pass on the pass thread; returns at once. A request
     // while a pass runs becomes one more pass after it.
@@ -109,6 +119,7 @@ private:
     struct Monitor;
 
     void OnTrayCommand(int commandId);
+    void EditEntry(std::uint64_t id);
     // Before the process ends: the flashing stopped and waited for, the
     // timer killed, the icon removed, the saves asked for written.
     void CloseDown();
@@ -128,4 +139,7 @@ private:
     std::unique_ptr<CUpgradeDlg> m_upgradeDlg;
     // Runs the passes over m_monitor; joined first when the window goes.
     std::unique_ptr<PassWorker> m_passes;
+    // Checks the sites whose log-in was just given, through the same gate.
+    std::unique_ptr<PassWorker> m_siteChecks;
+    std::map<std::uint64_t, QPointer<CCredentialsDlg>> m_logInPrompts;
 };

@@ -16,7 +16,7 @@ CSystemTray::CSystemTray(std::unique_ptr<TrayHost> host, QObject* parent)
     if (!m_host)
         m_host = std::make_unique<QtTrayHost>(
             [this](TrayHost::Activation activation) { OnTrayNotify(activation); },
-            [this] { OnTrayChanged(); });
+            [this] { OnTrayChanged(); }, [this] { OnBalloonClicked(); });
 
     m_menu->setObjectName("trayMenu163");
     AddEntry("menuAbout", "&About", kCmdAbout);
@@ -125,8 +125,24 @@ void CSystemTray::ShowBalloonTip(const std::string& text, const std::string& tit
                                  int iconKind)
 {
     (void)iconKind; // every balloon of the program is an information balloon
+    ShowClickableBalloon(text, title, timeoutMs, {});
+}
+
+void CSystemTray::ShowClickableBalloon(const std::string& text, const std::string& title,
+                                       int timeoutMs, std::function<void()> onClick)
+{
     Post([this, text = Cut(text, kMaxBalloonTextBytes), title = Cut(title, kMaxBalloonTitleBytes),
-          timeoutMs] { m_host->ShowMessage(title, text, timeoutMs); });
+          timeoutMs, onClick = std::move(onClick)] {
+        m_balloonClick = onClick;
+        m_host->ShowMessage(title, text, timeoutMs);
+    });
+}
+
+void CSystemTray::OnBalloonClicked()
+{
+    KESTRELLE_ASSERT_UI_THREAD();
+    if (m_balloonClick)
+        m_balloonClick();
 }
 
 void CSystemTray::RemoveIcon()

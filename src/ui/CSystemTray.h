@@ -65,6 +65,12 @@ public:
     // icon kind 0 means information, the only kind the tray shows here.
     void ShowBalloonTip(const std::string& text, const std::string& title, int timeoutMs,
                         int iconKind = 0);
+    // The same, and a click on this balloon runs `onClick` on the
+    // user-interface thread; a later balloon takes its place, click and all.
+    void ShowClickableBalloon(const std::string& text, const std::string& title, int timeoutMs,
+                              std::function<void()> onClick);
+    // The user clicked the balloon shown last. User-interface thread only.
+    void OnBalloonClicked();
     // User-interface thread only.
     void RemoveIcon();
     void SetDefaultMenuItem(int position);
@@ -102,6 +108,7 @@ private:
 
     std::unique_ptr<TrayHost> m_host;
     std::unique_ptr<QMenu> m_menu;
+    std::function<void()> m_balloonClick; // of the balloon shown last; UI thread
     int m_trayId = kTrayId;
     int m_defaultPosition = 0;
     std::atomic<bool> m_bEnabled{false};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/AlertSink.h"
+#include "net/FetchOutcome.h"
 #include "ui/AlertSound.h"
 #include "ui/FlashAlertThread.h"
 #include "ui/TrayPresence.h"
@@ -16,7 +17,8 @@ public:
     }
     void RaiseAlerts(const SiteAlert& alert) override
     {
-        if (!m_presence.HiddenInTray())
+        // A log-in wanted is no outage to sound the alarm for.
+        if (!m_presence.HiddenInTray() || alert.reason == FetchOutcome::kNeedsLogIn)
             return;
         FlashAlertThread::KeepFlashing();
         FlashAlertThread::Start(FlashAlertJob{&m_tray, alert.siteName, [this] { m_sound.Play(); }});

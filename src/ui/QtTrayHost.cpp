@@ -15,10 +15,15 @@
 #endif
 
 QtTrayHost::QtTrayHost(std::function<void(Activation)> onActivated,
-                       std::function<void()> onTrayChanged)
+                       std::function<void()> onTrayChanged, std::function<void()> onMessageClicked)
     : m_icon(new QSystemTrayIcon(this)), m_onActivated(std::move(onActivated)),
-      m_onTrayChanged(std::move(onTrayChanged)), m_activationOnly(StatusNotifierHostRegistered())
+      m_onTrayChanged(std::move(onTrayChanged)), m_onMessageClicked(std::move(onMessageClicked)),
+      m_activationOnly(StatusNotifierHostRegistered())
 {
+    connect(m_icon, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (m_onMessageClicked)
+            m_onMessageClicked();
+    });
     // The X11 platform announces a tray host that appears or goes away on its
     // native interface, an object Qt's public headers know only by name (a
     // QObject, its only base); Qt docks the icon by the same signal.

@@ -16,8 +16,10 @@ class QtTrayHost : public QObject, public TrayHost
     Q_OBJECT
 
 public:
-    // `onTrayChanged` is told when a tray host appears or goes away.
-    QtTrayHost(std::function<void(Activation)> onActivated, std::function<void()> onTrayChanged);
+    // `onTrayChanged` is told when a tray host appears or goes away,
+    // `onMessageClicked` when the user clicks a balloon.
+    QtTrayHost(std::function<void(Activation)> onActivated, std::function<void()> onTrayChanged,
+               std::function<void()> onMessageClicked = {});
     ~QtTrayHost() override;
 
     bool Available() const override;
@@ -41,5 +43,6 @@ private:
     QSystemTrayIcon* m_icon;
     std::function<void(Activation)> m_onActivated;
     std::function<void()> m_onTrayChanged;
+    std::function<void()> m_onMessageClicked;
     bool m_activationOnly;
 };

@@ -264,6 +264,29 @@ TEST_F(CheckPassTest, FirstFailureFlagMarksTheStartOfEachOutage)
     }
 }
 
+TEST_F(CheckPassTest, ALogInWantedIsNoOutageSoTheFailureAfterItStartsOne)
+{
+    std::atomic<int> status{401};
+    server.SetHandler("/", [&](const std::string&) {
+        return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(
+            status.load(), status == 401 ? "Unauthorized" : "Service Unavailable",
+            {"WWW-Authenticate: Basic realm=\"r\""}, "no"));
+    });
+    list.Append(Site(server.url("/"), ""));
+    CheckPass pass(list, nullptr, alerts, gate);
+    pass.CheckSites();
+    pass.CheckSites();
+    status = 503;
+    pass.CheckSites();
+    std::vector<std::pair<std::string, bool>> seen;
+    for (const Alert& a : alerts.Take())
+        seen.emplace_back(a.reason, a.firstFailure);
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<std::string, bool>>{{"needs a log-in", true},
+                                                         {"needs a log-in", false},
+                                                         {"HTTP 503 Service Unavailable", true}}));
+}
+
 TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
 {
     TempDir dir;

@@ -1,138 +1,164 @@
 #include "ui/CCredentialsPrompt.h"
+
+#include "RecordingTrayHost.h"
+#include "UiTestSupport.h"
+#include "monitor/AlertChain.h"
+#include "monitor/MailAlert.h"
+#include "monitor/SiteList.h"
 #include "net/Base64Encode.h"
-#include "net/CPageFetcher.h"
 #include "net/FetchSettings.h"
+#include "settings/StoreTestSupport.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/TempDir.h"
+#include "ui/BalloonAlert.h"
 #include "ui/CCredentialsDlg.h"
-#include "ui/UiThread.h"
+#include "ui/CKestrelleDlg.h"
+#include "ui/CSiteListCtrl.h"
+#include "ui/CSystemTray.h"
+#include "ui/SiteListModel.h"
 
 #include <QApplication>
-#include <QEventLoop>
-#include <QLabel>
+#include <QCheckBox>
 #include <QLineEdit>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <mutex>
-#include <thread>
+#include <cstdlib>
+#include <filesystem>
 
 namespace {
 
-using Script = ScriptedHttpServer::Script;
-
-// A protected page: 200 with the right Basic credentials for the realm,
-// 401 otherwise. The password can change while the test runs.
-class ProtectedSite
+// A protected page: 200 with Basic "me:secret", 401 otherwise.
+void Protect(ScriptedHttpServer& server, const std::string& path)
 {
-public:
-    explicit ProtectedSite(ScriptedHttpServer& server, const std::string& path,
-                           const std::string& realm)
-        : m_realm(realm)
-    {
-        server.SetHandler(path, [this](const std::string& request) {
-            std::lock_guard lock(m_mutex);
-            if (request.find("Authorization: Basic " + Base64Encode("me:" + m_password)) !=
-                std::string::npos)
-                return ScriptedHttpServer::Bytes(
-                    ScriptedHttpServer::Response(200, "OK", {}, "inside " + m_realm));
-            return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(
-                401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"" + m_realm + "\""}, "no"));
-        });
-    }
-    void SetPassword(const std::string& password)
-    {
-        std::lock_guard lock(m_mutex);
-        m_password = password;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::string m_realm;
-    std::string m_password = "secret";
-};
-
-// Fetches on a thread of its own, as a check pass does, while this thread
-// runs its event loop for the questions that come to it.
-std::string FetchText(const std::string& url)
-{
-    QEventLoop loop;
-    std::string text;
-    std::thread worker([&] {
-        CPageFetcher fetcher;
-        fetcher.Fetch(url, std::string(), nullptr);
-        text = fetcher.GetText();
-        RunOnUi(&loop, [&loop] { loop.quit(); });
+    server.SetHandler(path, [](const std::string& request) {
+        if (request.find("Authorization: Basic " + Base64Encode("me:secret")) != std::string::npos)
+            return ScriptedHttpServer::Bytes(uitest::Page("staff only"));
+        return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(
+            401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"Staff\""}, "no"));
     });
-    loop.exec();
-    worker.join();
-    return text;
 }
 
-TEST(CCredentialsPrompt, AcceptedCredentialsAreKeptPerServerAndRealmUntilRefused)
+CCredentialsDlg* OpenPrompt()
 {
-    ScriptedHttpServer server;
-    ProtectedSite staff(server, "/staff", "Staff");
-    ProtectedSite board(server, "/board", "Board");
-    std::vector<std::string> asked;       // realms, in order
-    std::string answerPassword = "wrong"; // the user's next answer
-    auto prompt = std::make_shared<CCredentialsPrompt>(
-        [&](const std::string& site, const std::string& realm) {
-            EXPECT_EQ(CCredentialsPrompt::ServerOf(site),
-                      CCredentialsPrompt::ServerOf(server.url("/")));
-            asked.push_back(realm);
-            return CredentialsPrompt::Credentials{"me", answerPassword};
-        });
-    FetchSettings::SetCredentialsPrompt(prompt);
-
-    EXPECT_EQ(FetchText(server.url("/staff")), "no"); // refused: not kept
-    answerPassword = "secret";
-    EXPECT_EQ(FetchText(server.url("/staff")), "inside Staff");
-    EXPECT_EQ(FetchText(server.url("/staff")), "inside Staff"); // from memory
-    EXPECT_EQ(asked, (std::vector<std::string>{"Staff", "Staff"}));
-
-    EXPECT_EQ(FetchText(server.url("/board")), "inside Board"); // another realm asks
-    EXPECT_EQ(asked.size(), 3u);
-
-    staff.SetPassword("changed");
-    EXPECT_EQ(FetchText(server.url("/staff")), "no"); // kept ones refused: forgotten
-    answerPassword = "changed";
-    EXPECT_EQ(FetchText(server.url("/staff")), "inside Staff");
-    EXPECT_EQ(asked, (std::vector<std::string>{"Staff", "Staff", "Board", "Staff"}));
-    EXPECT_EQ(FetchText(server.url("/board")), "inside Board");
-    EXPECT_EQ(asked.size(), 4u);
-    FetchSettings::SetCredentialsPrompt(nullptr);
-}
-
-TEST(CCredentialsPrompt, AFetchOnAnyThreadAsksWithTheDialogOnTheUserInterfaceThread)
-{
-    ScriptedHttpServer server;
-    ProtectedSite site(server, "/p", "Back Office");
-    FetchSettings::SetCredentialsPrompt(std::make_shared<CCredentialsPrompt>());
-
-    std::string realmShown;
-    std::atomic<bool> dialogOnUiThread{false};
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<CCredentialsDlg*>(w);
-            if (!dialog || !dialog->isVisible())
-                continue;
-            dialogOnUiThread = dialog->thread() == QApplication::instance()->thread();
-            realmShown = dialog->findChild<QLabel*>("realmLabel")->text().toStdString();
-            dialog->findChild<QLineEdit*>("userEdit")->setText("me");
-            dialog->findChild<QLineEdit*>("passwordEdit")->setText("secret");
-            dialog->accept();
-        }
-    });
-    answer.start(10);
-
-    const std::string text = FetchText(server.url("/p"));
-    EXPECT_TRUE(dialogOnUiThread);
-    EXPECT_EQ(realmShown, "Back Office");
-    EXPECT_EQ(text, "inside Back Office");
-    FetchSettings::SetCredentialsPrompt(nullptr);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<CCredentialsDlg*>(w); dialog && dialog->isVisible())
+            return dialog;
+    return nullptr;
 }
 
 } // namespace
+
+TEST(CCredentialsPrompt, ALogInSiteNeverHoldsThePassAndIsAskedForWhenTheUserOpensIt)
+{
+    TempDir data;
+    TempStore store;
+    const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data.path()));
+    Write("m_EnableEmail", "1");
+    Write("m_EmailServer", "127.0.0.1");
+    Write("m_EmailAddress", "me@example.test");
+    ScriptedHttpServer server;
+    server.SetResponse("/a", uitest::Page("open"));
+    Protect(server, "/staff");
+    server.SetResponse("/b", uitest::Page("open"));
+    std::filesystem::create_directories(data.file("Kestrelle"));
+    std::string list;
+    for (const char* path : {"/a", "/staff", "/b"})
+        list += server.url(path) + "\r\n-\r\n-\r\n\r\nBEGIN RESPONSE\r\n-\r\nEND RESPONSE\r\n\r\n";
+    TempDir::WriteFile(data.file("Kestrelle/kestrelle.dat"), list);
+    auto prompt = std::make_shared<CCredentialsPrompt>(QString()); // no keyring
+    FetchSettings::SetCredentialsPrompt(prompt);
+    {
+        auto tray = std::make_shared<TrayRecord>();
+        CKestrelleDlg window(std::make_unique<RecordingTrayHost>(tray));
+        int mails = 0;
+        MailAlert mail([&](std::unique_ptr<MailAlertJob>) { ++mails; });
+        BalloonAlert balloon(window.Tray(), [&](EntryId id) { window.AskLogIn(id); });
+        window.Alerts().Add(balloon);
+        window.Alerts().Add(mail);
+        int passes = 0;
+        QObject::connect(&window, &CKestrelleDlg::PassEnded, [&](bool) { ++passes; });
+        window.OnInitDialog();
+
+        // Nobody answers anything: the pass goes past the log-in site.
+        ASSERT_TRUE(uitest::RunUntil([&] { return passes == 1; }));
+        const SiteList& sites = window.Sites();
+        EXPECT_EQ(sites.Text(0, SiteEntry::Status), "OK");
+        EXPECT_EQ(sites.Text(1, SiteEntry::Status), "ERROR");
+        EXPECT_EQ(sites.Reason(1), "needs a log-in");
+        EXPECT_EQ(sites.Text(2, SiteEntry::Status), "OK");
+        EXPECT_EQ(mails, 0);
+        const std::string site = "127.0.0.1:" + std::to_string(server.port());
+        EXPECT_TRUE(tray->calls.contains(
+            QString::fromStdString("balloon " + site + " asks for a user name and password|" +
+                                   BalloonAlert::kLogInText + "|28800000")));
+        EXPECT_EQ(OpenPrompt(), nullptr); // never on its own
+
+        // The balloon's click opens the prompt; so does opening the row.
+        window.Tray().OnBalloonClicked();
+        CCredentialsDlg* dialog = OpenPrompt();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_FALSE(dialog->findChild<QCheckBox*>("rememberCheck")->isEnabled());
+        EXPECT_FALSE(dialog->findChild<QWidget*>("keyringNote")->isHidden());
+        dialog->reject();
+        ASSERT_TRUE(uitest::RunUntil([] { return OpenPrompt() == nullptr; }));
+        window.ListCtrl().selectionModel()->select(
+            window.Model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        window.EditSite();
+        dialog = OpenPrompt();
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QLineEdit*>("userEdit")->setText("me");
+        dialog->findChild<QLineEdit*>("passwordEdit")->setText("secret");
+        dialog->accept();
+
+        // The answer checks that site at once, and it is in.
+        ASSERT_TRUE(uitest::RunUntil([&] { return sites.Text(1, SiteEntry::Status) == "OK"; }));
+        EXPECT_EQ(sites.Reason(1), "text found");
+        EXPECT_EQ(passes, 1);
+    }
+    FetchSettings::SetCredentialsPrompt(nullptr);
+    qputenv("XDG_DATA_HOME", oldDataHome);
+}
+
+// Runs only inside tests/ui/keyring_session.sh, which gives it a private
+// session bus and an unlocked gnome-keyring; elsewhere it says why it skips.
+TEST(CredentialsKeyring, ARememberedLogInComesBackFromTheSecretServiceAfterARestart)
+{
+    if (std::getenv("KESTRELLE_KEYRING_SESSION") == nullptr)
+        GTEST_SKIP() << "needs a Secret Service of its own: ctest runs it as KeyringSession";
+    const QString service = QStringLiteral("Kestrelle-test");
+    const std::string site = "http://127.0.0.1:8080/staff";
+    const std::string head =
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Staff\"\r\n";
+    const CredentialsPrompt::Credentials given{"me", "secret"};
+    const auto started = [](CCredentialsPrompt& prompt) {
+        prompt.LoadKeyring();
+        return uitest::RunUntil(
+                   [&] { return prompt.KeyringState() != CCredentialsPrompt::Keyring::Loading; }) &&
+               prompt.KeyringState() == CCredentialsPrompt::Keyring::Ready;
+    };
+    {
+        CCredentialsPrompt run(service);
+        ASSERT_TRUE(started(run));
+        run.LogInNeeded(site, site, head);
+        run.Give(site, given, true);
+        run.Answered(site, head, given, 200); // remembered once the server took it
+        ASSERT_TRUE(uitest::RunUntil([&] { return !run.KeyringBusy(); }));
+    }
+    {
+        CCredentialsPrompt nextRun(service);
+        ASSERT_TRUE(started(nextRun));
+        const auto back = nextRun.Ask(site, head);
+        ASSERT_TRUE(back.has_value());
+        EXPECT_EQ(back->user, "me");
+        EXPECT_EQ(back->password, "secret");
+        // Answered without Remember: the keyring forgets it.
+        nextRun.LogInNeeded(site, site, head);
+        nextRun.Give(site, given, false);
+        ASSERT_TRUE(uitest::RunUntil([&] { return !nextRun.KeyringBusy(); }));
+    }
+    CCredentialsPrompt lastRun(service);
+    ASSERT_TRUE(started(lastRun));
+    EXPECT_FALSE(lastRun.Ask(site, head).has_value());
+}
