@@ -22,6 +22,7 @@
 #include "ui/CUpgradeDlg.h"
 #include "ui/CheckScheduler.h"
 #include "ui/FlashAlertThread.h"
+#include "ui/NetworkWatch.h"
 #include "ui/PassWorker.h"
 #include "ui/ProgramEnd.h"
 #include "ui/SiteListModel.h"
@@ -55,19 +56,28 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
         pass.SetRecorder(&history);
     }
 
-    void PassStarted() override { metrics.PassStarted(); }
+    void PassStarted() override
+    {
+        metrics.PassStarted();
+        offline = false;
+    }
     void RowChecked(const CheckPass::RowResult& result) override { metrics.RowChecked(result); }
+    void PassOffline() override { offline = true; }
 
     void PassEnded(bool saved) override
     {
         // The setting is read anew each time, so a change needs no restart.
-        const std::string metricsFile = COptionsDlg().m_MetricsFile;
+        // An offline pass has no figures of the sites: the file keeps the last.
+        const std::string metricsFile = offline ? std::string() : COptionsDlg().m_MetricsFile;
         std::string error;
         if (!metricsFile.empty() && !metrics.Write(metricsFile, error))
             std::fprintf(stderr, "Kestrelle: cannot write the metrics to %s: %s\n",
                          metricsFile.c_str(), error.c_str());
         CKestrelleDlg* target = &window;
-        RunOnUi(target, [target, saved] { Q_EMIT target->PassEnded(saved); });
+        RunOnUi(target, [target, saved, offline = offline] {
+            target->SetOffline(offline);
+            Q_EMIT target->PassEnded(saved);
+        });
     }
 
     SiteList list;
@@ -77,6 +87,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     PassMetrics metrics;
     CheckPass pass;
     CKestrelleDlg& window;
+    bool offline = false; // of the pass under way; on the pass's thread
 };
 
 CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent)
@@ -84,6 +95,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
       m_monitor(std::make_unique<Monitor>(AppPaths::DataFile(), *this)),
       m_tray(std::make_unique<CSystemTray>(std::move(trayHost))),
       m_scheduler(std::make_unique<CheckScheduler>()), m_sleep(std::make_unique<SleepWatcher>()),
+      m_network(std::make_unique<NetworkWatch>()),
       m_sound(std::make_unique<AlertSound>([this] {
           return AlertSound::Choice{m_Options.m_PlaySound != 0, m_Options.m_WavPathname};
       })),
@@ -129,6 +141,15 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
         UpdateNextCheck();
     });
     connect(m_sleep.get(), &SleepWatcher::Resumed, m_scheduler.get(), &CheckScheduler::OnResumed);
+    // Passes go on while offline (NetworkManager may be wrong, and a site
+    // that answers says more than it); the label says so at once, and the
+    // network's return is checked at once.
+    m_monitor->pass.SetProbe(m_network.get());
+    connect(m_network.get(), &NetworkWatch::WentOffline, this, [this] {
+        m_bOffline = true;
+        UpdateNextCheck();
+    });
+    connect(m_network.get(), &NetworkWatch::CameBack, this, &CKestrelleDlg::CheckSites);
     ProgramEnd::SetClosingSteps([this] { CloseDown(); });
 }
 
@@ -399,8 +420,19 @@ void CKestrelleDlg::RestartCheckTimer()
 
 void CKestrelleDlg::UpdateNextCheck()
 {
+    const bool enabled = m_tray->MonitoringOn();
     m_ui->labelNextCheck->setText(QString::fromStdString(
-        CheckScheduler::NextCheckText(m_tray->MonitoringOn(), Clock::Now(), m_Options.m_Minutes)));
+        enabled && m_bOffline
+            ? std::string(CheckScheduler::kOfflineText)
+            : CheckScheduler::NextCheckText(enabled, Clock::Now(), m_Options.m_Minutes)));
+}
+
+void CKestrelleDlg::SetOffline(bool offline)
+{
+    if (offline == m_bOffline)
+        return;
+    m_bOffline = offline;
+    UpdateNextCheck();
 }
 
 void CKestrelleDlg::MinimizeToTray()
