@@ -95,8 +95,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
       m_monitor(std::make_unique<Monitor>(AppPaths::DataFile(), *this)),
       m_tray(std::make_unique<CSystemTray>(std::move(trayHost))),
       m_scheduler(std::make_unique<CheckScheduler>()), m_sleep(std::make_unique<SleepWatcher>()),
-      m_network(std::make_unique<NetworkWatch>()),
-      m_sound(std::make_unique<AlertSound>([this] {
+      m_network(std::make_unique<NetworkWatch>()), m_sound(std::make_unique<AlertSound>([this] {
           return AlertSound::Choice{m_Options.m_PlaySound != 0, m_Options.m_WavPathname};
       })),
       m_presence(std::make_unique<TrayPresence>(*this, *m_tray)),
