@@ -7,6 +7,7 @@ set -euo pipefail
 PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-multimedia-dev
+    libqt6network6 # its NetworkManager plugin tells the desktop program when it is offline
     gstreamer1.0-plugins-base fonts-liberation2 xvfb xauth
     libcurl4-openssl-dev libssl-dev libsqlite3-dev ca-certificates netbase tzdata
     libgtest-dev libgmock-dev googletest libbenchmark-dev

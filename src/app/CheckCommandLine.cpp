@@ -225,7 +225,8 @@ std::string CheckCommandLine::Usage()
     usage += "\n"
              "Exit status: 0 OK, every site up (or no sites); 1 WARNING, a site slower than\n"
              "--warning; 2 CRITICAL, a site is ERROR or slower than --critical; 3 UNKNOWN,\n"
-             "no site down but the time ran out before every site was checked or the save\n"
-             "failed, or the list cannot be read, or the command line is wrong.\n";
+             "no site down but the time ran out before every site was checked, the network\n"
+             "was unreachable (nothing is saved then), the save failed, or the list cannot\n"
+             "be read, or the command line is wrong.\n";
     return usage;
 }

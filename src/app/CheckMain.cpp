@@ -173,14 +173,16 @@ int Run(const std::vector<std::string>& args)
         pass.CheckSites();
         outOfTime = limit.Fired();
     }
-    // What a run out of time did not reach is named as not checked.
-    if (outOfTime)
+    // What a run out of time did not reach is named as not checked, and so
+    // is what an offline pass could not reach.
+    if (outOfTime || report.Offline())
         for (int row = 0; row < list.RowCount(); ++row)
             if (!report.Reported(list.IdAt(row)))
                 report.NotChecked(list.Text(row, SiteEntry::Url));
     report.Print();
 
-    if (!options.metrics.empty()) {
+    // An offline pass has no figures of the sites: the file keeps the last.
+    if (!options.metrics.empty() && !report.Offline()) {
         std::string error;
         if (!report.Metrics().Write(options.metrics, error))
             std::fprintf(stderr, "kestrelle-check: cannot write the metrics to %s: %s\n",

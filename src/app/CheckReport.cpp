@@ -99,6 +99,11 @@ void CheckReport::RowChecked(const CheckPass::RowResult& result)
     }
 }
 
+void CheckReport::PassOffline()
+{
+    m_offline = true;
+}
+
 void CheckReport::PassEnded(bool saved)
 {
     m_passEnded = true;
@@ -142,7 +147,7 @@ int CheckReport::ExitStatus() const
     if (count([](const auto& r) { return r.status != CheckPass::kOk; }) > 0 ||
         count([this](const auto& r) { return SpeedOf(r) == Speed::Critical; }) > 0)
         return kExitError;
-    if (!m_passEnded || !m_saved || !m_notChecked.empty())
+    if (!m_passEnded || !m_saved || m_offline || !m_notChecked.empty())
         return kExitUnknown;
     if (count([this](const auto& r) { return SpeedOf(r) == Speed::Warning; }) > 0)
         return kExitWarning;
@@ -175,7 +180,9 @@ std::string CheckReport::StatusLine() const
     if (!warning.empty())
         parts.push_back(std::to_string(warning.size()) + ofTotal + " slower than " +
                         Seconds(m_warning, "%g") + " s: " + NameList(warning));
-    if (!m_notChecked.empty())
+    if (m_offline)
+        parts.push_back("network unreachable");
+    else if (!m_notChecked.empty())
         parts.push_back(std::to_string(m_notChecked.size()) + ofTotal + " not checked: " +
                         (m_timeout > 0
                              ? "the time limit of " + Seconds(m_timeout, "%g") + " s ran out"

@@ -41,6 +41,7 @@ public:
 
     void PassStarted() override;
     void RowChecked(const CheckPass::RowResult& result) override;
+    void PassOffline() override;
     void PassEnded(bool saved) override;
     // A site of the list that the pass did not reach.
     void NotChecked(const std::string& url);
@@ -56,6 +57,9 @@ public:
     // Whether the entry's outcome has come.
     bool Reported(EntryId id) const;
     bool PassCompleted() const { return m_passEnded; }
+    // The pass found the computer offline: the sites it could not reach are
+    // not checked, and the status line says "network unreachable".
+    bool Offline() const { return m_offline; }
     bool Saved() const { return m_saved; }
     const PassMetrics& Metrics() const { return m_metrics; }
 
@@ -85,5 +89,6 @@ private:
     int m_progressTotal = 0;
     bool m_passEnded = false;
     bool m_saved = true;
+    bool m_offline = false;
     bool m_outClosed = false;
 };

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -137,6 +138,20 @@ void CheckPass::RunPass()
     if (observer)
         observer->PassStarted();
 
+    m_hold.Begin();
+    m_written.store(0);
+    // A pass cut short by an error leaves no row held at "CHECKING".
+    struct Unsettled
+    {
+        OfflineHold& hold;
+        bool ended = false;
+        ~Unsettled()
+        {
+            if (!ended)
+                hold.Abandon();
+        }
+    } unsettled{m_hold};
+
     // The count is read again after every row: rows removed meanwhile end
     // the pass early instead of letting it read past the list.
     if (whole) {
@@ -147,14 +162,20 @@ void CheckPass::RunPass()
             CheckRow(-1, fetcher, sites[i], observer);
     }
 
-    // Also for an empty list: the file then holds no entries.
+    const bool offline = m_hold.End(m_probe ? *m_probe : m_routes);
+    unsettled.ended = true;
+    // Also for an empty list: the file then holds no entries. An offline
+    // pass that wrote nothing leaves the file as it was.
     bool saved = true;
-    if (m_saver)
+    if (m_saver && !(offline && m_written.load() == 0))
         saved = m_saver->SaveAndWait(m_list);
     if (m_recorder)
         m_recorder->PassFinished();
-    if (observer)
+    if (observer) {
+        if (offline)
+            observer->PassOffline();
         observer->PassEnded(saved);
+    }
 }
 
 void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer* observer)
@@ -202,14 +223,35 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer*
     // A cancelled fetch looks like a failed one: it says nothing of the site.
     if (m_stopped.load())
         return;
-    std::string page = fetcher.TakeText();
-    const std::string reason = Verdict(outcome, page, turn.searchText);
-    const bool found = reason == kTextFound;
-    const bool firstFailure =
-        reason == FetchOutcome::kNeedsLogIn ? !wasLogIn : turn.status != kError || wasLogIn;
-    const double seconds = std::chrono::duration<double>(fetchTime).count();
-    const std::time_t checkedAt = Clock::Now();
-    const std::string stamp = TimeText::Local(checkedAt);
+    const bool firstFailure = outcome.failure == FetchOutcome::kNeedsLogIn
+                                  ? !wasLogIn
+                                  : turn.status != kError || wasLogIn;
+    auto done = std::make_shared<Finished>();
+    done->id = id;
+    done->url = turn.url;
+    done->searchText = turn.searchText;
+    done->status = turn.status;
+    done->page = fetcher.TakeText();
+    done->reason = Verdict(outcome, done->page, turn.searchText);
+    done->httpStatus = static_cast<int>(outcome.status);
+    done->fetchMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count());
+    done->seconds = std::chrono::duration<double>(fetchTime).count();
+    done->checkedAt = Clock::Now();
+    done->firstFailure = firstFailure;
+    done->observer = observer;
+
+    // A site that could not be reached may only show that this computer
+    // has no network: its outcome may wait for the rest of the pass.
+    unfinished.done = true;
+    m_hold.Settle(
+        OfflineHold::KindOf(outcome, turn.url), [this, done] { WriteOutcome(*done); },
+        [this, id, status = turn.status] { RestoreStatus(m_list, id, status); });
+}
+
+void CheckPass::WriteOutcome(Finished& done)
+{
+    const bool found = done.reason == kTextFound;
+    const std::string stamp = TimeText::Local(done.checkedAt);
 
     // The whole outcome in one locked step, to the entry wherever it now
     // stands; what the alert needs is read in the same step.
@@ -220,9 +262,9 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer*
         Written
     } fate = Fate::Gone;
     SiteAlert alert;
-    m_list.UpdateEntry(id, [&](SiteEntry& e) -> unsigned {
-        if (e.field(SiteEntry::Url) != turn.url ||
-            e.field(SiteEntry::SearchText) != turn.searchText) {
+    m_list.UpdateEntry(done.id, [&](SiteEntry& e) -> unsigned {
+        if (e.field(SiteEntry::Url) != done.url ||
+            e.field(SiteEntry::SearchText) != done.searchText) {
             fate = Fate::Edited;
             return 0; // the Status is put back below, as for any unfinished row
         }
@@ -230,45 +272,46 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer*
         e.field(SiteEntry::Status) = found ? kOk : kError;
         e.mark = found ? 0 : SiteEntry::kErrorMark;
         e.field(SiteEntry::LastCheck) = stamp;
-        e.field(SiteEntry::LastResponse) = std::move(page);
-        e.reason = reason;
-        e.seconds = seconds;
+        e.field(SiteEntry::LastResponse) = std::move(done.page);
+        e.reason = done.reason;
+        e.seconds = done.seconds;
         alert.emailAddress = e.field(SiteEntry::EmailAddress);
         return kStatusBit | SiteList::ColumnBit(SiteEntry::LastCheck) |
                SiteList::ColumnBit(SiteEntry::LastResponse) | SiteList::Observer::kMarkBit;
     });
+    if (fate == Fate::Edited)
+        RestoreStatus(m_list, done.id, done.status);
     if (fate != Fate::Written)
         return; // removed: nothing to write, nobody to alert; edited: see above
-    unfinished.done = true;
+    m_written.fetch_add(1);
 
     RowResult result;
-    result.id = id;
-    result.url = FetchAddress::Shown(turn.url);
-    result.siteName = SiteName(turn.url);
-    result.firstFailure = firstFailure;
-    result.reason = reason;
-    result.httpStatus = static_cast<int>(outcome.status);
-    result.seconds = seconds;
+    result.id = done.id;
+    result.url = FetchAddress::Shown(done.url);
+    result.siteName = SiteName(done.url);
+    result.firstFailure = done.firstFailure;
+    result.reason = done.reason;
+    result.httpStatus = done.httpStatus;
+    result.seconds = done.seconds;
     if (found) {
         result.status = kOk;
     } else {
         result.status = kError;
-        result.balloonText = BalloonText(turn.searchText, turn.url);
-        alert.id = id;
+        result.balloonText = BalloonText(done.searchText, done.url);
+        alert.id = done.id;
         alert.url = result.url;
-        alert.reason = reason;
+        alert.reason = done.reason;
         alert.siteName = result.siteName;
         alert.balloonText = result.balloonText;
-        alert.balloonTitle = BalloonTitle(turn.url);
-        alert.firstFailure = firstFailure;
+        alert.balloonTitle = BalloonTitle(done.url);
+        alert.firstFailure = done.firstFailure;
         m_alerts.RaiseAlerts(alert);
     }
     if (m_recorder)
-        m_recorder->Record(CheckRecord{
-            checkedAt, HistoryStore::SiteKey(turn.url), found, result.reason, result.httpStatus,
-            int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count())});
-    if (observer)
-        observer->RowChecked(result);
+        m_recorder->Record(CheckRecord{done.checkedAt, HistoryStore::SiteKey(done.url), found,
+                                       result.reason, result.httpStatus, done.fetchMs});
+    if (done.observer)
+        done.observer->RowChecked(result);
 }
 
 std::string CheckPass::Verdict(const FetchOutcome& outcome, const std::string& pageText,

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "monitor/AlertSink.h"
+#include "monitor/OfflineHold.h"
 #include "monitor/PassGate.h"
+#include "monitor/RouteProbe.h"
 
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,6 +28,11 @@ class SiteList;
 // during its fetch gets nothing and raises no alert; one whose URL or search
 // text was edited meanwhile gets its earlier Status back, since the outcome
 // belongs to the old values.
+//
+// When the computer has no network every site fails alike, and none of it
+// is news about the sites: a pass in which no site could be reached, and
+// whose probe confirms that there is no network, writes nothing, alerts
+// nobody and tells the observer it was offline (see OfflineHold).
 //
 // The desktop program and the command-line checker each make one CheckPass
 // over their list. All passes of a process go through one gate, so at most
@@ -62,6 +70,9 @@ public:
         // Before the first row.
         virtual void PassStarted() {}
         virtual void RowChecked(const RowResult& result) = 0;
+        // Before PassEnded, when the pass found the computer offline: the
+        // rows it could not reach kept their Status, and none was alerted.
+        virtual void PassOffline() {}
         // After the save; `saved` is false when a save was due and failed.
         virtual void PassEnded(bool saved) { (void)saved; }
     };
@@ -80,6 +91,9 @@ public:
     // Each written outcome goes to the recorder as well, on the pass's
     // thread; it is told the pass's end before the observer. Not owned.
     void SetRecorder(CheckRecorder* recorder) { m_recorder = recorder; }
+    // What confirms that the computer is offline; without one, the
+    // system's routing tables (RouteProbe). Not owned.
+    void SetProbe(NetworkProbe* probe) { m_probe = probe; }
 
     // Runs a pass, and the one owed to requests made while it ran. When a
     // pass is running already, the request is remembered and the call
@@ -115,6 +129,22 @@ public:
     static std::string BalloonTitle(const std::string& url);
 
 private:
+    // One check's outcome, between its fetch and its writing.
+    struct Finished
+    {
+        EntryId id = 0;
+        std::string url, searchText, status; // status: before the check
+        std::string page, reason;
+        int httpStatus = 0;
+        int fetchMs = 0;
+        double seconds = 0;
+        std::time_t checkedAt = 0;
+        bool firstFailure = false;
+        Observer* observer = nullptr; // none for a check of single sites
+    };
+
+    void WriteOutcome(Finished& done);
+
     bool RunGate();
     void RunPass();
     // The entry at `row`, or the entry `only` wherever it stands.
@@ -126,6 +156,10 @@ private:
     PassGate& m_gate;
     Observer* m_observer = nullptr;
     CheckRecorder* m_recorder = nullptr;
+    NetworkProbe* m_probe = nullptr;
+    RouteProbe m_routes;
+    OfflineHold m_hold;
+    std::atomic<int> m_written{0}; // outcomes the running pass wrote
     std::atomic<bool> m_stopped{false};
     std::atomic<bool> m_wholePassOwed{false};
     std::mutex m_owedMutex;

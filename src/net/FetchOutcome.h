@@ -18,4 +18,17 @@ struct FetchOutcome
     long status = 0;         // of the final answer; 0 when none came
     std::string contentType; // of the final answer, as the server sent it
     bool textSeen = false;   // the search text occurred in the body (CRs left out)
+
+    // How far the fetch got towards the server, which tells a site that is
+    // down from a computer that has no network: Unreached when its name was
+    // not found or no connection to it (or to the proxy) could be made in
+    // time; Reached once a connection stood, whatever came after; Untried
+    // when nothing went out (an address not usable, a cancel).
+    enum class Reach
+    {
+        Untried,
+        Unreached,
+        Reached
+    };
+    Reach reach = Reach::Untried;
 };

@@ -356,6 +356,7 @@ bool PageTransfer::RequestEnded(int curlResult)
 
 bool PageTransfer::Next(int curlResult)
 {
+    NoteReach(curlResult);
     if (m_phase == Phase::AfterCredentials)
         Answered(Status());
     if (Cancelled()) {
@@ -448,6 +449,30 @@ bool PageTransfer::Next(int curlResult)
     }
     EndBody(false);
     return false;
+}
+
+void PageTransfer::NoteReach(int curlResult)
+{
+    // Once any step of the fetch stood on a connection, the network was there.
+    if (m_outcome.reach == FetchOutcome::Reach::Reached)
+        return;
+    curl_off_t connected = 0;
+    if (m_easy)
+        curl_easy_getinfo(m_easy, CURLINFO_CONNECT_TIME_T, &connected);
+    if (connected > 0 || Status() > 0) {
+        m_outcome.reach = FetchOutcome::Reach::Reached;
+        return;
+    }
+    switch (curlResult) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+        m_outcome.reach = FetchOutcome::Reach::Unreached;
+        break;
+    default:
+        break;
+    }
 }
 
 void PageTransfer::Fail(std::string reason)

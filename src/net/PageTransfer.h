@@ -136,6 +136,8 @@ private:
     bool Body(const char* data, std::size_t size);
     void WriteBlock();
     void EndBody(bool complete);
+    // Records how far the step that just ended got towards the server.
+    void NoteReach(int curlResult);
     void Fail(std::string reason);
     std::string TransferFailure(int curlResult) const;
     std::string StatusFailure(long status) const;

@@ -25,6 +25,7 @@
 #include "ui/CUpgradeDlg.h"
 #include "ui/CheckScheduler.h"
 #include "ui/FlashAlertThread.h"
+#include "ui/NetworkWatch.h"
 #include "ui/PassWorker.h"
 #include "ui/ProgramEnd.h"
 #include "ui/SiteListModel.h"
@@ -60,8 +61,13 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
         pass.SetRecorder(&history);
     }
 
-    void PassStarted() override { metrics.PassStarted(); }
+    void PassStarted() override
+    {
+        metrics.PassStarted();
+        offline = false;
+    }
     void RowChecked(const CheckPass::RowResult& result) override { metrics.RowChecked(result); }
+    void PassOffline() override { offline = true; }
 
     // The sites asked for by the user's log-ins, each checked once.
     void CheckAskedSites()
@@ -78,13 +84,17 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     void PassEnded(bool saved) override
     {
         // The setting is read anew each time, so a change needs no restart.
-        const std::string metricsFile = COptionsDlg().m_MetricsFile;
+        // An offline pass has no figures of the sites: the file keeps the last.
+        const std::string metricsFile = offline ? std::string() : COptionsDlg().m_MetricsFile;
         std::string error;
         if (!metricsFile.empty() && !metrics.Write(metricsFile, error))
             std::fprintf(stderr, "Kestrelle: cannot write the metrics to %s: %s\n",
                          metricsFile.c_str(), error.c_str());
         CKestrelleDlg* target = &window;
-        RunOnUi(target, [target, saved] { Q_EMIT target->PassEnded(saved); });
+        RunOnUi(target, [target, saved, offline = offline] {
+            target->SetOffline(offline);
+            Q_EMIT target->PassEnded(saved);
+        });
     }
 
     SiteList list;
@@ -96,6 +106,7 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     CKestrelleDlg& window;
     std::mutex askedMutex;
     std::vector<EntryId> askedSites;
+    bool offline = false; // of the pass under way; on the pass's thread
 };
 
 CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent)
@@ -103,7 +114,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
       m_monitor(std::make_unique<Monitor>(AppPaths::DataFile(), *this)),
       m_tray(std::make_unique<CSystemTray>(std::move(trayHost))),
       m_scheduler(std::make_unique<CheckScheduler>()), m_sleep(std::make_unique<SleepWatcher>()),
-      m_sound(std::make_unique<AlertSound>([this] {
+      m_network(std::make_unique<NetworkWatch>()), m_sound(std::make_unique<AlertSound>([this] {
           return AlertSound::Choice{m_Options.m_PlaySound != 0, m_Options.m_WavPathname};
       })),
       m_presence(std::make_unique<TrayPresence>(*this, *m_tray)),
@@ -150,6 +161,15 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
         UpdateNextCheck();
     });
     connect(m_sleep.get(), &SleepWatcher::Resumed, m_scheduler.get(), &CheckScheduler::OnResumed);
+    // Passes go on while offline (NetworkManager may be wrong, and a site
+    // that answers says more than it); the label says so at once, and the
+    // network's return is checked at once.
+    m_monitor->pass.SetProbe(m_network.get());
+    connect(m_network.get(), &NetworkWatch::WentOffline, this, [this] {
+        m_bOffline = true;
+        UpdateNextCheck();
+    });
+    connect(m_network.get(), &NetworkWatch::CameBack, this, &CKestrelleDlg::CheckSites);
     ProgramEnd::SetClosingSteps([this] { CloseDown(); });
 }
 
@@ -475,8 +495,19 @@ void CKestrelleDlg::RestartCheckTimer()
 
 void CKestrelleDlg::UpdateNextCheck()
 {
+    const bool enabled = m_tray->MonitoringOn();
     m_ui->labelNextCheck->setText(QString::fromStdString(
-        CheckScheduler::NextCheckText(m_tray->MonitoringOn(), Clock::Now(), m_Options.m_Minutes)));
+        enabled && m_bOffline
+            ? std::string(CheckScheduler::kOfflineText)
+            : CheckScheduler::NextCheckText(enabled, Clock::Now(), m_Options.m_Minutes)));
+}
+
+void CKestrelleDlg::SetOffline(bool offline)
+{
+    if (offline == m_bOffline)
+        return;
+    m_bOffline = offline;
+    UpdateNextCheck();
 }
 
 void CKestrelleDlg::MinimizeToTray()

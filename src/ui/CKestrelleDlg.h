@@ -18,6 +18,7 @@ class CSiteListCtrl;
 class CSystemTray;
 class CUpgradeDlg;
 class DataFileSaver;
+class NetworkWatch;
 class PassWorker;
 class SiteList;
 class SiteListModel;
@@ -71,6 +72,10 @@ public:
     // Whether the window is put away in the tray.
     TrayPresence& Presence() { return *m_presence; }
     bool IsMinimized() const;
+    NetworkWatch& Network() { return *m_network; }
+    // The last pass found the computer offline, or NetworkManager says so
+    // since: the next-check label says so instead of a time.
+    bool IsOffline() const { return m_bOffline; }
 
     // Opens the log-in prompt of the entry whose last check wanted one
     // (raises it when it is open already) and returns at once; an answer
@@ -120,6 +125,8 @@ private:
 
     void OnTrayCommand(int commandId);
     void EditEntry(std::uint64_t id);
+    // A pass ended: whether it found the computer offline.
+    void SetOffline(bool offline);
     // Before the process ends: the flashing stopped and waited for, the
     // timer killed, the icon removed, the saves asked for written.
     void CloseDown();
@@ -128,12 +135,14 @@ private:
     void KeepColumnWidths();
     bool m_bPuttingAway = false;
     bool m_bClosing = false; // the window is going: no more passes
+    bool m_bOffline = false;
     std::unique_ptr<Ui::CKestrelleDlg> m_ui;
     std::unique_ptr<Monitor> m_monitor;
     std::unique_ptr<SiteListModel> m_model;
     std::unique_ptr<CSystemTray> m_tray;
     std::unique_ptr<CheckScheduler> m_scheduler;
     std::unique_ptr<SleepWatcher> m_sleep;
+    std::unique_ptr<NetworkWatch> m_network;
     std::unique_ptr<AlertSound> m_sound;
     std::unique_ptr<TrayPresence> m_presence;
     std::unique_ptr<CUpgradeDlg> m_upgradeDlg;

@@ -28,6 +28,8 @@ public:
 
     static constexpr const char* kDisabledText =
         "Kestrelle is currently disabled. Right-click the tray-icon and click Enabled.";
+    static constexpr const char* kOfflineText =
+        "Offline: Kestrelle checks again when the network is back.";
 
     explicit CheckScheduler(QObject* parent = nullptr);
 

@@ -152,6 +152,25 @@ TEST_F(KestrelleCheck, SavesOnlyWhenAsked)
     EXPECT_EQ(again.Text(1, SiteEntry::Status), "OK");
 }
 
+TEST_F(KestrelleCheck, WithoutANetworkExits3AndSavesNothing)
+{
+    // In a network namespace of its own nothing the checker sends can leave
+    // the computer; documentation addresses need no resolver.
+    if (geteuid() != 0 || std::system("unshare -n true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "needs root and unshare -n (util-linux)";
+    WriteList(path,
+              {{"http://192.0.2.1/", "Open", "OK"}, {"http://[2001:db8::1]/", "Open", "ERROR"}});
+    const std::string before = TempDir::ReadFile(path);
+    const auto run = ChildProcess::Run("/usr/bin/unshare", {"-n", kChecker, "--save", path});
+    EXPECT_EQ(run.exitStatus, 3) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_EQ(lines[0].rfind("KESTRELLE UNKNOWN - network unreachable | ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "NOT CHECKED\t192.0.2.1\thttp://192.0.2.1/");
+    EXPECT_EQ(lines[3], "Sites: 2, OK: 0, ERROR: 0, NOT CHECKED: 2");
+    EXPECT_EQ(TempDir::ReadFile(path), before);
+}
+
 TEST_F(KestrelleCheck, WrongCommandLinesAndUnreadableFilesExitWith3)
 {
     WriteList(path, {{server.url("/up"), "Open"}});

@@ -43,7 +43,7 @@ std::size_t ContentLength(const std::string& head)
 
 } // namespace
 
-ScriptedHttpServer::ScriptedHttpServer()
+ScriptedHttpServer::ScriptedHttpServer(const std::string& address) : m_address(address)
 {
     m_default = [](const std::string&) {
         return Bytes(Response(404, "Not Found", {"Content-Type: text/html"},
@@ -59,7 +59,8 @@ ScriptedHttpServer::ScriptedHttpServer()
     setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
+        throw std::runtime_error("ScriptedHttpServer: not an IPv4 address: " + address);
     addr.sin_port = 0;
     if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(m_listenFd, 64) != 0)
@@ -95,7 +96,7 @@ ScriptedHttpServer::~ScriptedHttpServer()
 
 std::string ScriptedHttpServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    return "http://" + m_address + ":" + std::to_string(m_port) + path;
 }
 
 void ScriptedHttpServer::SetResponse(const std::string& path, std::string rawBytes)

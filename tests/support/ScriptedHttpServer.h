@@ -68,13 +68,16 @@ public:
         std::uint64_t bytesSent = 0;
     };
 
-    ScriptedHttpServer(); // listening when constructed; throws if it cannot
+    // Listening when constructed; throws if it cannot. An IPv4 address other
+    // than the loopback's is for a test inside a network namespace of its
+    // own, where no packet can leave the computer.
+    explicit ScriptedHttpServer(const std::string& address = "127.0.0.1");
     ~ScriptedHttpServer();
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
     std::uint16_t port() const { return m_port; }
-    // "http://127.0.0.1:PORT" + path
+    // "http://ADDRESS:PORT" + path
     std::string url(const std::string& path) const;
 
     // Scripts for a request target (path with query, exactly as in the
@@ -116,6 +119,7 @@ private:
     int m_listenFd = -1;
     int m_wakePipe[2] = {-1, -1};
     std::uint16_t m_port = 0;
+    std::string m_address;
     std::thread m_acceptThread;
 
     mutable std::mutex m_mutex;

@@ -6,6 +6,8 @@
 #include "support/TempDir.h"
 #include "ui/CSiteListCtrl.h"
 #include "ui/CXPButton.h"
+#include "ui/CheckScheduler.h"
+#include "ui/NetworkWatch.h"
 #include "ui/SiteListModel.h"
 
 #include <QApplication>
@@ -209,4 +211,25 @@ TEST_F(CKestrelleDlgTest, EachPassWritesTheMetricsFileTheSettingNames)
                   "\",url=\"" + server.url("/up") + "\"} 1\n"),
               std::string::npos)
         << TempDir::ReadFile(metrics);
+}
+
+TEST_F(CKestrelleDlgTest, OfflineLabelUntilTheNetworkIsBackThenAPassAtOnce)
+{
+    WriteList({});
+    CKestrelleDlg window;
+    StartAndCheck(window);
+    const QLabel* label = window.findChild<QLabel*>("labelNextCheck");
+    ASSERT_NE(label, nullptr);
+    ASSERT_TRUE(label->text().startsWith(QStringLiteral("Next check at ")));
+
+    window.Network().OnReachability(QNetworkInformation::Reachability::Disconnected);
+    EXPECT_EQ(label->text().toStdString(), CheckScheduler::kOfflineText);
+    EXPECT_TRUE(window.IsOffline());
+
+    bool ended = false;
+    QObject::connect(&window, &CKestrelleDlg::PassEnded, [&](bool) { ended = true; });
+    window.Network().OnReachability(QNetworkInformation::Reachability::Online);
+    ASSERT_TRUE(uitest::RunUntil([&] { return ended; })) << "no pass when the network came back";
+    EXPECT_FALSE(window.IsOffline());
+    EXPECT_TRUE(label->text().startsWith(QStringLiteral("Next check at ")));
 }
