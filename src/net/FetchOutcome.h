@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // How one page fetch ended, for a caller that judges the page: whether the
@@ -14,4 +15,7 @@ struct FetchOutcome
     long status = 0;         // of the final answer; 0 when none came
     std::string contentType; // of the final answer, as the server sent it
     bool textSeen = false;   // the search text occurred in the body (CRs left out)
+    // When the final answer came over https: when its server's certificate
+    // stops being valid (Unix time). 0 over http, or when it is not known.
+    std::time_t certificateExpiry = 0;
 };
