@@ -4,6 +4,7 @@
 #include "monitor/CheckRecorder.h"
 #include "monitor/DataFileSaver.h"
 #include "monitor/HistoryStore.h"
+#include "monitor/NoticeText.h"
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
 #include "net/FetchAddress.h"
@@ -168,6 +169,14 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     const double seconds = std::chrono::duration<double>(fetchTime).count();
     const std::time_t checkedAt = Clock::Now();
     const std::string stamp = TimeText::Local(checkedAt);
+    const std::time_t expiry = outcome.certificateExpiry;
+    // A site that is up says first that its certificate runs out soon.
+    const bool certificateSoon =
+        found && NoticeText::ExpiresWithin(expiry, checkedAt, m_certWarnDays.load());
+    const std::string shownReason =
+        certificateSoon ? NoticeText::CertificateReason(expiry, checkedAt) : reason;
+    const bool recovered = found && turn.status == kError;
+    std::time_t outageStart = 0;
 
     // The whole outcome in one locked step, to the entry wherever it now
     // stands; what the alert needs is read in the same step.
@@ -189,8 +198,16 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         e.mark = found ? 0 : SiteEntry::kErrorMark;
         e.field(SiteEntry::LastCheck) = stamp;
         e.field(SiteEntry::LastResponse) = std::move(page);
-        e.reason = reason;
+        e.reason = shownReason;
         e.seconds = seconds;
+        e.certificateExpiry = expiry;
+        // The outage's start lives with the entry while this run goes on.
+        if (found) {
+            outageStart = e.outageStart;
+            e.outageStart = 0;
+        } else if (firstFailure) {
+            e.outageStart = checkedAt;
+        }
         alert.emailAddress = e.field(SiteEntry::EmailAddress);
         return kStatusBit | SiteList::ColumnBit(SiteEntry::LastCheck) |
                SiteList::ColumnBit(SiteEntry::LastResponse) | SiteList::Observer::kMarkBit;
@@ -204,9 +221,12 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
     result.url = FetchAddress::Shown(turn.url);
     result.siteName = SiteName(turn.url);
     result.firstFailure = firstFailure;
-    result.reason = reason;
+    result.reason = shownReason;
     result.httpStatus = static_cast<int>(outcome.status);
     result.seconds = seconds;
+    result.checkedAt = checkedAt;
+    result.certificateExpiry = expiry;
+    const std::string siteKey = HistoryStore::SiteKey(turn.url);
     if (found) {
         result.status = kOk;
     } else {
@@ -221,9 +241,24 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         alert.firstFailure = firstFailure;
         m_alerts.RaiseAlerts(alert);
     }
+    if (recovered) {
+        // An outage that began before this run of the program is looked up
+        // in the history; this check is not in it yet, so the outage found
+        // there is still open. Neither knowing it, the notice says the
+        // length is not known rather than guess one.
+        if (outageStart == 0 && m_recorder)
+            outageStart = m_recorder->OutageStart(siteKey);
+        m_alerts.SiteRecovered(SiteRecovery{id, result.url, result.siteName, alert.emailAddress,
+                                            outageStart, checkedAt});
+    }
+    if (certificateSoon)
+        m_alerts.CertificateExpiring(CertificateWarning{id, result.url, result.siteName, siteKey,
+                                                        alert.emailAddress, expiry, checkedAt,
+                                                        shownReason});
+    // The history keeps the verdict on the page, not the certificate's news.
     if (m_recorder)
         m_recorder->Record(CheckRecord{
-            checkedAt, HistoryStore::SiteKey(turn.url), found, result.reason, result.httpStatus,
+            checkedAt, siteKey, found, reason, result.httpStatus,
             int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count())});
     if (m_observer)
         m_observer->RowChecked(result);

@@ -4,6 +4,7 @@
 #include "monitor/PassGate.h"
 
 #include <atomic>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -52,6 +53,10 @@ public:
         std::string reason;
         int httpStatus = 0;
         double seconds = 0;
+        std::time_t checkedAt = 0;
+        // The server certificate's end of validity; 0 when not https or
+        // not known.
+        std::time_t certificateExpiry = 0;
     };
 
     // Told as the pass goes, on the pass's thread. Not owned.
@@ -79,6 +84,11 @@ public:
     // Each written outcome goes to the recorder as well, on the pass's
     // thread; it is told the pass's end before the observer. Not owned.
     void SetRecorder(CheckRecorder* recorder) { m_recorder = recorder; }
+    // A site that is up on a certificate that runs out within this many
+    // days says so as its reason ("certificate expires in 6 days") and goes
+    // to the alert sink's CertificateExpiring. 0, the start: never. Any
+    // thread; the checks that end afterwards use it.
+    void SetCertificateWarnDays(int days) { m_certWarnDays.store(days); }
 
     // Runs a pass, and the one owed to requests made while it ran. When a
     // pass is running already, the request is remembered and the call
@@ -119,6 +129,7 @@ private:
     Observer* m_observer = nullptr;
     CheckRecorder* m_recorder = nullptr;
     std::atomic<bool> m_stopped{false};
+    std::atomic<int> m_certWarnDays{0};
     std::mutex m_fetcherMutex;
     CPageFetcher* m_fetcher = nullptr; // the running pass's, for Stop
 };
