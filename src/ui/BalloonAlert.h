@@ -6,10 +6,18 @@
 #include <string>
 #include <vector>
 
+class CertificateNotices;
+
 // The alert step that shows a down site's balloon at every failed check.
 // A tray shows one balloon at a time, so a second site found down in the
 // same pass would hide the first: from then on the balloon names every site
 // of the pass found down so far ("3 sites may be down" over their names).
+//
+// It also shows that a site is back up (when bRecoveryBalloon is set) and
+// that a site's certificate runs out soon (once a day per site, when given
+// the notes of what was told), gathered per pass the same way. Within a
+// pass, news never hides weightier news: a down site's balloon is not
+// replaced by a site back up, nor either by a certificate's.
 class BalloonAlert : public AlertSink
 {
 public:
@@ -19,9 +27,24 @@ public:
 
     explicit BalloonAlert(CSystemTray& tray) : m_tray(tray) {}
 
-    void PassStarted() override { m_downInPass.clear(); }
+    static constexpr const char* kBackUpTitle = "Site back up";
+    static constexpr const char* kCertificateTitle = "Certificate expires soon";
+
+    // Without notes (the default) no certificate balloon is shown. Not owned.
+    void SetCertificateNotices(CertificateNotices* notices) { m_notices = notices; }
+
+    void PassStarted() override
+    {
+        m_downInPass.clear();
+        m_upInPass.clear();
+        m_certificatesInPass.clear();
+        m_shown = Rank::None;
+    }
+    void SiteRecovered(const SiteRecovery& recovery) override;
+    void CertificateExpiring(const CertificateWarning& warning) override;
     void RaiseAlerts(const SiteAlert& alert) override
     {
+        m_shown = Rank::Down;
         m_downInPass.push_back(alert.siteName);
         if (m_downInPass.size() == 1)
             m_tray.ShowBalloonTip(SiteText(alert), alert.balloonTitle, kAlertBalloonMs);
@@ -59,7 +82,23 @@ public:
         return text;
     }
 
+    // "shop.test: certificate expires in 6 days, on 12/15/2026 09:00:00 AM".
+    static std::string CertificateText(const CertificateWarning& warning);
+
 private:
+    enum class Rank
+    {
+        None,
+        Certificate,
+        BackUp,
+        Down
+    };
+
     CSystemTray& m_tray;
-    std::vector<std::string> m_downInPass; // the pass's thread only
+    CertificateNotices* m_notices = nullptr;
+    // The pass's thread only.
+    std::vector<std::string> m_downInPass;
+    std::vector<std::string> m_upInPass;
+    std::vector<std::string> m_certificatesInPass;
+    Rank m_shown = Rank::None; // the weightiest balloon of the pass so far
 };

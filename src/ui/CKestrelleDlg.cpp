@@ -55,7 +55,12 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
         pass.SetRecorder(&history);
     }
 
-    void PassStarted() override { metrics.PassStarted(); }
+    void PassStarted() override
+    {
+        // Read anew each pass, like the metrics file, so Options needs no restart.
+        pass.SetCertificateWarnDays(COptionsDlg().m_iCertWarnDays);
+        metrics.PassStarted();
+    }
     void RowChecked(const CheckPass::RowResult& result) override { metrics.RowChecked(result); }
 
     void PassEnded(bool saved) override
