@@ -88,6 +88,17 @@ bool CertificateNotices::TakeBalloon(const std::string& siteKey, std::time_t exp
     return true;
 }
 
+void CertificateNotices::GiveBackBalloon(const std::string& siteKey, std::time_t expiry)
+{
+    std::lock_guard lock(m_mutex);
+    LoadOnce();
+    const auto it = m_told.find(siteKey);
+    if (it == m_told.end() || it->second.balloonExpiry != expiry)
+        return;
+    it->second.balloonDay.clear();
+    Save();
+}
+
 bool CertificateNotices::TakeMail(const std::string& siteKey, std::time_t expiry)
 {
     std::lock_guard lock(m_mutex);

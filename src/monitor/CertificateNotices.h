@@ -32,6 +32,8 @@ public:
     // `expiry`: the first time, on a new local day, or for another
     // certificate. When due it is taken as shown and the file written.
     bool TakeBalloon(const std::string& siteKey, std::time_t expiry, std::time_t now);
+    // A balloon taken that was hidden at once by weightier news: owed again.
+    void GiveBackBalloon(const std::string& siteKey, std::time_t expiry);
     // Whether an e-mail is due: once per certificate. Taken as sent when due.
     bool TakeMail(const std::string& siteKey, std::time_t expiry);
 

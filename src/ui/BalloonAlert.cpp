@@ -13,7 +13,7 @@ void BalloonAlert::SiteRecovered(const SiteRecovery& recovery)
     // from the next site on.
     if (COptionsDlg().m_bRecoveryBalloon == 0)
         return;
-    m_shown = Rank::BackUp;
+    Outrank(Rank::BackUp);
     const std::string text =
         NoticeText::BackUp(recovery.siteName, recovery.outageStart, recovery.outageEnd);
     m_upInPass.push_back(text);
@@ -32,6 +32,7 @@ void BalloonAlert::CertificateExpiring(const CertificateWarning& warning)
         !m_notices->TakeBalloon(warning.siteKey, warning.expiry, warning.checkedAt))
         return;
     m_shown = Rank::Certificate;
+    m_certificatesShown.push_back(warning);
     m_certificatesInPass.push_back(warning.siteName + ": " + warning.reason);
     if (m_certificatesInPass.size() == 1)
         m_tray.ShowBalloonTip(CertificateText(warning), kCertificateTitle, kAlertBalloonMs);
@@ -40,6 +41,15 @@ void BalloonAlert::CertificateExpiring(const CertificateWarning& warning)
                               std::to_string(m_certificatesInPass.size()) +
                                   " certificates expire soon",
                               kAlertBalloonMs);
+}
+
+void BalloonAlert::Outrank(Rank rank)
+{
+    if (m_shown == Rank::Certificate && rank > Rank::Certificate && m_notices)
+        for (const CertificateWarning& w : m_certificatesShown)
+            m_notices->GiveBackBalloon(w.siteKey, w.expiry);
+    m_certificatesShown.clear();
+    m_shown = rank;
 }
 
 std::string BalloonAlert::CertificateText(const CertificateWarning& warning)

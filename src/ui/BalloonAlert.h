@@ -38,13 +38,14 @@ public:
         m_downInPass.clear();
         m_upInPass.clear();
         m_certificatesInPass.clear();
+        m_certificatesShown.clear();
         m_shown = Rank::None;
     }
     void SiteRecovered(const SiteRecovery& recovery) override;
     void CertificateExpiring(const CertificateWarning& warning) override;
     void RaiseAlerts(const SiteAlert& alert) override
     {
-        m_shown = Rank::Down;
+        Outrank(Rank::Down);
         m_downInPass.push_back(alert.siteName);
         if (m_downInPass.size() == 1)
             m_tray.ShowBalloonTip(SiteText(alert), alert.balloonTitle, kAlertBalloonMs);
@@ -94,8 +95,13 @@ private:
         Down
     };
 
+    // The balloon about to be shown is of `rank`. Certificate news it hides
+    // before the user could read it is owed again.
+    void Outrank(Rank rank);
+
     CSystemTray& m_tray;
     CertificateNotices* m_notices = nullptr;
+    std::vector<CertificateWarning> m_certificatesShown;
     // The pass's thread only.
     std::vector<std::string> m_downInPass;
     std::vector<std::string> m_upInPass;

@@ -155,3 +155,37 @@ TEST_F(BalloonAlertTest, CertificateAboutToExpireIsToldOnceAndAgainWhenRenewed)
     EXPECT_EQ(jobs[1]->m_strSubject, name + ": certificate expires in 10 days");
     EXPECT_EQ(jobs[1]->m_strRecipient, "me@home.test");
 }
+
+// A tray shows one balloon: certificate news that a down site's balloon
+// hides in the same pass is owed again, and is shown at the next pass.
+TEST_F(BalloonAlertTest, CertificateNewsHiddenByADownSiteIsShownNextPass)
+{
+    CertificateWarning soon;
+    soon.siteName = "shop.test";
+    soon.siteKey = "https://shop.test/";
+    soon.expiry = 1800000000;
+    soon.checkedAt = soon.expiry - 6 * 86400;
+    soon.reason = "certificate expires in 6 days";
+    SiteAlert down;
+    down.siteName = "blog.test";
+    down.balloonTitle = "blog.test may be down";
+    const struct
+    {
+        bool downToo;
+        int certificateBalloons; // in the next pass without a down site
+    } cases[] = {{false, 0}, {true, 1}};
+    for (const auto& c : cases) {
+        TempDir fresh;
+        CertificateNotices own(fresh.path() + "/notes");
+        balloon.SetCertificateNotices(&own);
+        balloon.PassStarted();
+        balloon.CertificateExpiring(soon);
+        if (c.downToo)
+            balloon.RaiseAlerts(down);
+        Balloons();
+        balloon.PassStarted();
+        balloon.CertificateExpiring(soon);
+        EXPECT_EQ(Balloons().filter("Certificate expires soon").size(), c.certificateBalloons)
+            << c.downToo;
+    }
+}
