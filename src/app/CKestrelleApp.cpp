@@ -1,6 +1,7 @@
 #include "app/CKestrelleApp.h"
 
 #include "monitor/AlertChain.h"
+#include "monitor/CertificateNotices.h"
 #include "monitor/MailAlert.h"
 #include "ui/BalloonAlert.h"
 #include "ui/CKestrelleDlg.h"
@@ -11,18 +12,23 @@
 #include <QCoreApplication>
 
 // A down site's balloon, its e-mail, then the sound and the flashing while
-// the window is put away.
+// the window is put away. The balloon and the e-mail also tell of sites back
+// up and of certificates about to run out, sharing the notes of what was
+// told of those.
 struct CKestrelleApp::AlertSteps
 {
     explicit AlertSteps(CKestrelleDlg& window)
         : balloon(window.Tray(), [&window](EntryId id) { window.AskLogIn(id); }),
           flash(window.Presence(), window.Tray(), window.Sound())
     {
+        balloon.SetCertificateNotices(&certificates);
+        mail.SetCertificateNotices(&certificates);
         window.Alerts().Add(balloon);
         window.Alerts().Add(mail);
         window.Alerts().Add(flash);
     }
 
+    CertificateNotices certificates;
     BalloonAlert balloon;
     MailAlert mail;
     FlashAlert flash;

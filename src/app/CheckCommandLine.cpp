@@ -28,9 +28,10 @@ const Flag kFlags[] = {
 
 enum class Kind
 {
-    Text,    // any text but an empty one
-    Days,    // a whole number of days, 1 to 36500
-    Seconds, // a number of seconds above 0
+    Text,            // any text but an empty one
+    Days,            // a whole number of days, 1 to 36500
+    Seconds,         // a number of seconds above 0
+    CertificateDays, // WARN or WARN,CRIT: whole days, 1 to 36500, CRIT not above WARN
 };
 
 struct Valued
@@ -56,6 +57,9 @@ const Valued kValued[] = {
      "a site whose page took longer is WARNING (exit 1)"},
     {"-c", "--critical", "SECONDS", Kind::Seconds, nullptr, &CheckOptions::critical,
      "a site whose page took longer is CRITICAL (exit 2)"},
+    {"-C", "--certificate", "WARN[,CRIT]", Kind::CertificateDays, nullptr, nullptr,
+     "a site whose https certificate expires within WARN days is WARNING\n"
+     "            (exit 1), within CRIT days CRITICAL (exit 2); its page is checked too"},
     {nullptr, "--metrics", "FILE", Kind::Text, &CheckOptions::metrics, nullptr,
      "after the pass, replace FILE with the outcome in the Prometheus text\n"
      "            format (for node_exporter's textfile collector)"},
@@ -92,6 +96,31 @@ bool TakeValue(const Valued& option, const std::string& value, CheckOptions& opt
         options.sinceDays = static_cast<int>(days);
         return true;
     }
+    case Kind::CertificateDays: {
+        const auto days = [&](const std::string& text, int& out) {
+            char* stop = nullptr;
+            const long n = std::strtol(text.c_str(), &stop, 10);
+            if (text.empty() || *stop != '\0' || n < 1 || n > 36500)
+                return false;
+            out = static_cast<int>(n);
+            return true;
+        };
+        const size_t comma = value.find(',');
+        int warn = 0, crit = 0;
+        if (!days(value.substr(0, comma), warn) ||
+            (comma != std::string::npos && !days(value.substr(comma + 1), crit))) {
+            error =
+                "--certificate takes WARN[,CRIT], whole days from 1 to 36500, got '" + value + "'";
+            return false;
+        }
+        if (crit > warn) {
+            error = "--certificate's CRIT must not be above its WARN";
+            return false;
+        }
+        options.certificateWarning = warn;
+        options.certificateCritical = crit;
+        return true;
+    }
     case Kind::Seconds: {
         const double seconds = std::strtod(value.c_str(), &end);
         if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
@@ -110,7 +139,7 @@ bool TakeValue(const Valued& option, const std::string& value, CheckOptions& opt
 std::string Check(const CheckOptions& o, bool fileGiven, bool sinceGiven)
 {
     const bool pass = !o.url.empty() || !o.text.empty() || o.timeout > 0 || o.warning > 0 ||
-                      o.critical > 0 || !o.metrics.empty();
+                      o.critical > 0 || !o.metrics.empty() || o.certificateWarning > 0;
     if (o.history.empty() && (sinceGiven || o.csv))
         return "--since and --csv belong to --history";
     if (!o.history.empty() && (o.save || o.mail || fileGiven || pass))
@@ -195,7 +224,8 @@ std::string CheckCommandLine::Usage()
         "Usage: kestrelle-check [--save] [--mail] [FILE]\n"
         "       kestrelle-check -u URL -s TEXT [--mail]\n"
         "       kestrelle-check --history SITE [--since DAYS] [--csv]\n"
-        "  and, with the first two: [-t SECONDS] [-w SECONDS] [-c SECONDS] [--metrics FILE]\n"
+        "  and, with the first two: [-t SECONDS] [-w SECONDS] [-c SECONDS]\n"
+        "                           [-C WARN[,CRIT]] [--metrics FILE]\n"
         "Checks every site of a Kestrelle site list once, as a monitoring plugin: the\n"
         "first line is the status line with performance data after \"|\", then one line\n"
         "per site (its status, OK or ERROR, its name and its address, for ERROR also\n"
@@ -224,9 +254,10 @@ std::string CheckCommandLine::Usage()
             add(f.shortName, f.name, nullptr, f.help);
     usage += "\n"
              "Exit status: 0 OK, every site up (or no sites); 1 WARNING, a site slower than\n"
-             "--warning; 2 CRITICAL, a site is ERROR or slower than --critical; 3 UNKNOWN,\n"
-             "no site down but the time ran out before every site was checked, the network\n"
-             "was unreachable (nothing is saved then), the save failed, or the list cannot\n"
-             "be read, or the command line is wrong.\n";
+             "--warning or its certificate expiring within WARN days; 2 CRITICAL, a site is\n"
+             "ERROR, slower than --critical or its certificate expiring within CRIT days;\n"
+             "3 UNKNOWN, no site down but the time ran out before every site was checked,\n"
+             "the network was unreachable (nothing is saved then), the save failed, or the\n"
+             "list cannot be read, or the command line is wrong.\n";
     return usage;
 }

@@ -5,7 +5,7 @@
 
 // The checker's command line, in the monitoring plugins' manner:
 //   kestrelle-check [--save] [--mail] [-t SECONDS] [-w SECONDS] [-c SECONDS]
-//                   [--metrics FILE] [FILE]
+//                   [-C WARN[,CRIT]] [--metrics FILE] [FILE]
 //   kestrelle-check -u URL -s TEXT [--mail] [-t ...] [-w ...] [-c ...] [--metrics FILE]
 //   kestrelle-check --history SITE [--since DAYS] [--csv]
 //
@@ -29,6 +29,10 @@ struct CheckOptions
     double warning = 0;  // response time above which a site is WARNING; 0: none
     double critical = 0; // ... CRITICAL; 0: none
     std::string metrics; // the Prometheus text file to write after the pass
+    // A site whose certificate runs out within this many days is WARNING
+    // (exit 1), within the second CRITICAL (exit 2); 0: not asked.
+    int certificateWarning = 0;
+    int certificateCritical = 0;
 };
 
 class CheckCommandLine

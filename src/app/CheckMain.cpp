@@ -152,10 +152,14 @@ int Run(const std::vector<std::string>& args)
 
     AlertChain alerts;
     MailAlert mail;
+    // Without --save the file keeps its "ERROR", and every run would find
+    // the site back up again.
+    mail.SetRecoveryMail(options.save);
     if (options.mail)
         alerts.Add(mail);
     CheckReport report(stdout);
     report.SetLimits(options.warning, options.critical, options.timeout);
+    report.SetCertificateLimits(options.certificateWarning, options.certificateCritical);
     if (::isatty(STDERR_FILENO))
         report.ShowProgress(stderr, list.RowCount());
     std::unique_ptr<DataFileSaver> saver;
@@ -167,6 +171,7 @@ int Run(const std::vector<std::string>& args)
     CheckPass pass(list, saver.get(), alerts);
     pass.SetObserver(&report);
     pass.SetRecorder(history.get());
+    pass.SetCertificateWarnDays(options.certificateWarning);
     bool outOfTime = false;
     {
         RunLimit limit(pass, options.timeout);

@@ -1,5 +1,7 @@
 #include "app/CheckReport.h"
 
+#include "monitor/NoticeText.h"
+
 #include <algorithm>
 #include <set>
 
@@ -77,6 +79,12 @@ void CheckReport::SetLimits(double warning, double critical, double timeout)
     m_timeout = timeout;
 }
 
+void CheckReport::SetCertificateLimits(int warningDays, int criticalDays)
+{
+    m_certificateWarning = warningDays;
+    m_certificateCritical = criticalDays;
+}
+
 void CheckReport::ShowProgress(std::FILE* err, int sites)
 {
     m_progress = err;
@@ -139,17 +147,33 @@ CheckReport::Speed CheckReport::SpeedOf(const CheckPass::RowResult& result) cons
     return Speed::Fine;
 }
 
+CheckReport::Speed CheckReport::CertificateOf(const CheckPass::RowResult& result) const
+{
+    if (result.status != CheckPass::kOk)
+        return Speed::Fine;
+    if (NoticeText::ExpiresWithin(result.certificateExpiry, result.checkedAt,
+                                  m_certificateCritical))
+        return Speed::Critical;
+    if (NoticeText::ExpiresWithin(result.certificateExpiry, result.checkedAt, m_certificateWarning))
+        return Speed::Warning;
+    return Speed::Fine;
+}
+
 int CheckReport::ExitStatus() const
 {
     const auto count = [this](auto test) {
         return std::count_if(m_rows.begin(), m_rows.end(), test);
     };
     if (count([](const auto& r) { return r.status != CheckPass::kOk; }) > 0 ||
-        count([this](const auto& r) { return SpeedOf(r) == Speed::Critical; }) > 0)
+        count([this](const auto& r) {
+            return SpeedOf(r) == Speed::Critical || CertificateOf(r) == Speed::Critical;
+        }) > 0)
         return kExitError;
     if (!m_passEnded || !m_saved || m_offline || !m_notChecked.empty())
         return kExitUnknown;
-    if (count([this](const auto& r) { return SpeedOf(r) == Speed::Warning; }) > 0)
+    if (count([this](const auto& r) {
+            return SpeedOf(r) == Speed::Warning || CertificateOf(r) == Speed::Warning;
+        }) > 0)
         return kExitWarning;
     return kExitOk;
 }
@@ -158,8 +182,12 @@ std::string CheckReport::StatusLine() const
 {
     static const char* const kStates[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
     const int total = int(m_rows.size() + m_notChecked.size());
-    std::vector<std::string> down, critical, warning;
+    std::vector<std::string> down, critical, warning, certCritical, certWarning;
     for (const auto& r : m_rows) {
+        if (CertificateOf(r) != Speed::Fine)
+            (CertificateOf(r) == Speed::Critical ? certCritical : certWarning)
+                .push_back(ShownName(r) + " (" +
+                           NoticeText::CertificateReason(r.certificateExpiry, r.checkedAt) + ")");
         if (r.status != CheckPass::kOk) {
             const std::string why = r.httpStatus >= 400 ? "HTTP " + std::to_string(r.httpStatus)
                                     : r.reason.empty()  ? std::string("down")
@@ -180,6 +208,14 @@ std::string CheckReport::StatusLine() const
     if (!warning.empty())
         parts.push_back(std::to_string(warning.size()) + ofTotal + " slower than " +
                         Seconds(m_warning, "%g") + " s: " + NameList(warning));
+    if (!certCritical.empty())
+        parts.push_back(std::to_string(certCritical.size()) + ofTotal +
+                        " with a certificate expiring within " +
+                        std::to_string(m_certificateCritical) + " days: " + NameList(certCritical));
+    if (!certWarning.empty())
+        parts.push_back(std::to_string(certWarning.size()) + ofTotal +
+                        " with a certificate expiring within " +
+                        std::to_string(m_certificateWarning) + " days: " + NameList(certWarning));
     if (m_offline)
         parts.push_back("network unreachable");
     else if (!m_notChecked.empty())

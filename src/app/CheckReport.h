@@ -36,6 +36,9 @@ public:
     // Response times above these (seconds; 0 for none) make a site that is
     // up WARNING or CRITICAL. `timeout` is the run's limit, for the text.
     void SetLimits(double warning, double critical, double timeout);
+    // A site that is up on a certificate that runs out within these many
+    // days is WARNING or CRITICAL (0 for none).
+    void SetCertificateLimits(int warningDays, int criticalDays);
     // A counter of the sites checked so far, on `err`, while the pass runs.
     void ShowProgress(std::FILE* err, int sites);
 
@@ -75,6 +78,7 @@ private:
         Critical
     };
     Speed SpeedOf(const CheckPass::RowResult& result) const;
+    Speed CertificateOf(const CheckPass::RowResult& result) const;
     std::string PerformanceData() const;
     void Print(const std::string& line);
 
@@ -85,6 +89,8 @@ private:
     double m_warning = 0;
     double m_critical = 0;
     double m_timeout = 0;
+    int m_certificateWarning = 0;
+    int m_certificateCritical = 0;
     std::FILE* m_progress = nullptr;
     int m_progressTotal = 0;
     bool m_passEnded = false;

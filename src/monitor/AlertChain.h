@@ -19,6 +19,16 @@ public:
         for (AlertSink* step : m_steps)
             step->RaiseAlerts(alert);
     }
+    void SiteRecovered(const SiteRecovery& recovery) override
+    {
+        for (AlertSink* step : m_steps)
+            step->SiteRecovered(recovery);
+    }
+    void CertificateExpiring(const CertificateWarning& warning) override
+    {
+        for (AlertSink* step : m_steps)
+            step->CertificateExpiring(warning);
+    }
     void PassStarted() override
     {
         for (AlertSink* step : m_steps)

@@ -4,6 +4,7 @@
 #include "monitor/CheckRecorder.h"
 #include "monitor/DataFileSaver.h"
 #include "monitor/HistoryStore.h"
+#include "monitor/NoticeText.h"
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
 #include "net/FetchAddress.h"
@@ -237,7 +238,9 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer*
     done->fetchMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count());
     done->seconds = std::chrono::duration<double>(fetchTime).count();
     done->checkedAt = Clock::Now();
+    done->certificateExpiry = outcome.certificateExpiry;
     done->firstFailure = firstFailure;
+    done->wasLogIn = wasLogIn;
     done->observer = observer;
 
     // A site that could not be reached may only show that this computer
@@ -252,6 +255,15 @@ void CheckPass::WriteOutcome(Finished& done)
 {
     const bool found = done.reason == kTextFound;
     const std::string stamp = TimeText::Local(done.checkedAt);
+    const std::time_t expiry = done.certificateExpiry;
+    // A site that is up says first that its certificate runs out soon.
+    const bool certificateSoon =
+        found && NoticeText::ExpiresWithin(expiry, done.checkedAt, m_certWarnDays.load());
+    const std::string shownReason =
+        certificateSoon ? NoticeText::CertificateReason(expiry, done.checkedAt) : done.reason;
+    // A site that only wanted a log-in was not down: nothing to tell.
+    const bool recovered = found && done.status == kError && !done.wasLogIn;
+    std::time_t outageStart = 0;
 
     // The whole outcome in one locked step, to the entry wherever it now
     // stands; what the alert needs is read in the same step.
@@ -273,8 +285,16 @@ void CheckPass::WriteOutcome(Finished& done)
         e.mark = found ? 0 : SiteEntry::kErrorMark;
         e.field(SiteEntry::LastCheck) = stamp;
         e.field(SiteEntry::LastResponse) = std::move(done.page);
-        e.reason = done.reason;
+        e.reason = shownReason;
         e.seconds = done.seconds;
+        e.certificateExpiry = expiry;
+        // The outage's start lives with the entry while this run goes on.
+        if (found) {
+            outageStart = e.outageStart;
+            e.outageStart = 0;
+        } else if (done.firstFailure) {
+            e.outageStart = done.checkedAt;
+        }
         alert.emailAddress = e.field(SiteEntry::EmailAddress);
         return kStatusBit | SiteList::ColumnBit(SiteEntry::LastCheck) |
                SiteList::ColumnBit(SiteEntry::LastResponse) | SiteList::Observer::kMarkBit;
@@ -290,9 +310,12 @@ void CheckPass::WriteOutcome(Finished& done)
     result.url = FetchAddress::Shown(done.url);
     result.siteName = SiteName(done.url);
     result.firstFailure = done.firstFailure;
-    result.reason = done.reason;
+    result.reason = shownReason;
     result.httpStatus = done.httpStatus;
     result.seconds = done.seconds;
+    result.checkedAt = done.checkedAt;
+    result.certificateExpiry = expiry;
+    const std::string siteKey = HistoryStore::SiteKey(done.url);
     if (found) {
         result.status = kOk;
     } else {
@@ -307,9 +330,24 @@ void CheckPass::WriteOutcome(Finished& done)
         alert.firstFailure = done.firstFailure;
         m_alerts.RaiseAlerts(alert);
     }
+    if (recovered) {
+        // An outage that began before this run of the program is looked up
+        // in the history; this check is not in it yet, so the outage found
+        // there is still open. Neither knowing it, the notice says the
+        // length is not known rather than guess one.
+        if (outageStart == 0 && m_recorder)
+            outageStart = m_recorder->OutageStart(siteKey);
+        m_alerts.SiteRecovered(SiteRecovery{done.id, result.url, result.siteName,
+                                            alert.emailAddress, outageStart, done.checkedAt});
+    }
+    if (certificateSoon)
+        m_alerts.CertificateExpiring(CertificateWarning{done.id, result.url, result.siteName,
+                                                        siteKey, alert.emailAddress, expiry,
+                                                        done.checkedAt, shownReason});
+    // The history keeps the verdict on the page, not the certificate's news.
     if (m_recorder)
-        m_recorder->Record(CheckRecord{done.checkedAt, HistoryStore::SiteKey(done.url), found,
-                                       result.reason, result.httpStatus, done.fetchMs});
+        m_recorder->Record(CheckRecord{done.checkedAt, siteKey, found, done.reason,
+                                       result.httpStatus, done.fetchMs});
     if (done.observer)
         done.observer->RowChecked(result);
 }

@@ -61,6 +61,10 @@ public:
         std::string reason;
         int httpStatus = 0;
         double seconds = 0;
+        std::time_t checkedAt = 0;
+        // The server certificate's end of validity; 0 when not https or
+        // not known.
+        std::time_t certificateExpiry = 0;
     };
 
     // Told as the pass goes, on the pass's thread. Not owned.
@@ -94,6 +98,11 @@ public:
     // What confirms that the computer is offline; without one, the
     // system's routing tables (RouteProbe). Not owned.
     void SetProbe(NetworkProbe* probe) { m_probe = probe; }
+    // A site that is up on a certificate that runs out within this many
+    // days says so as its reason ("certificate expires in 6 days") and goes
+    // to the alert sink's CertificateExpiring. 0, the start: never. Any
+    // thread; the checks that end afterwards use it.
+    void SetCertificateWarnDays(int days) { m_certWarnDays.store(days); }
 
     // Runs a pass, and the one owed to requests made while it ran. When a
     // pass is running already, the request is remembered and the call
@@ -139,7 +148,9 @@ private:
         int fetchMs = 0;
         double seconds = 0;
         std::time_t checkedAt = 0;
+        std::time_t certificateExpiry = 0;
         bool firstFailure = false;
+        bool wasLogIn = false;        // the check before wanted a log-in
         Observer* observer = nullptr; // none for a check of single sites
     };
 
@@ -164,6 +175,7 @@ private:
     std::atomic<bool> m_wholePassOwed{false};
     std::mutex m_owedMutex;
     std::vector<EntryId> m_owedSites; // asked for by CheckSite, not yet checked
+    std::atomic<int> m_certWarnDays{0};
     std::mutex m_fetcherMutex;
     CPageFetcher* m_fetcher = nullptr; // the running pass's, for Stop
 };

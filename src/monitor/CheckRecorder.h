@@ -2,6 +2,9 @@
 
 #include "monitor/CheckRecord.h"
 
+#include <ctime>
+#include <string>
+
 // Where a check pass hands each check's outcome for keeping. Both calls come
 // on the pass's thread: Record once per checked entry, PassFinished once at
 // the end of the pass, where a recorder writes what it gathered.
@@ -11,4 +14,12 @@ public:
     virtual ~CheckRecorder() = default;
     virtual void Record(const CheckRecord& record) = 0;
     virtual void PassFinished() = 0;
+    // When the outage of the site that has not ended yet began, as the
+    // records know it; 0 when they do not. Asked on the pass's thread for a
+    // site found up again whose outage began before this run of the program.
+    virtual std::time_t OutageStart(const std::string& siteKey)
+    {
+        (void)siteKey;
+        return 0;
+    }
 };

@@ -47,3 +47,29 @@ std::string HistoryRecorder::Problem() const
     std::lock_guard lock(m_problemMutex);
     return m_problem;
 }
+
+std::time_t HistoryRecorder::OutageStart(const std::string& siteKey)
+{
+    std::time_t start = 0;
+    {
+        // A connection of its own, for reading only: the writer's stays as
+        // it is, and a missing file is not made.
+        HistoryStore reader(m_store.Path());
+        std::vector<HistoryStore::Outage> outages;
+        const std::time_t now = Clock::Now();
+        if (reader.OpenForReading() &&
+            reader.ReadOutages(siteKey, 0, now + HistoryStore::kAheadSeconds, outages) &&
+            !outages.empty() && outages.back().end == 0)
+            start = outages.back().start;
+    }
+    std::lock_guard lock(m_mutex);
+    for (const CheckRecord& record : m_pending) {
+        if (record.siteKey != siteKey)
+            continue;
+        if (record.ok)
+            start = 0;
+        else if (start == 0)
+            start = record.at;
+    }
+    return start;
+}

@@ -11,7 +11,11 @@
 // outage it reads the e-mail settings as they are stored at that moment,
 // builds the alert e-mail from what the pass handed over and queues it for
 // the mail senders (MailAlertThread) without waiting. Later failures of the
-// same outage send nothing.
+// same outage send nothing. The same way, with the same account and rules,
+// go the notice that a site is back up (when bRecoveryEmail is set too) and
+// the warning that a site's certificate runs out soon (once per
+// certificate, when given the notes of what was told).
+class CertificateNotices;
 class COptionsDlg;
 
 class MailAlert : public AlertSink
@@ -26,6 +30,14 @@ public:
     explicit MailAlert(JobStarter starter = {});
 
     void RaiseAlerts(const SiteAlert& alert) override;
+    void SiteRecovered(const SiteRecovery& recovery) override;
+    void CertificateExpiring(const CertificateWarning& warning) override;
+
+    // Off: no back-up notice at all (the checker without --save, which would
+    // send one at every run while the file says "ERROR").
+    void SetRecoveryMail(bool on) { m_recoveryMail = on; }
+    // Without notes (the default) no certificate e-mail is sent. Not owned.
+    void SetCertificateNotices(CertificateNotices* notices) { m_notices = notices; }
 
     // The entry's own address when it has 3 characters or more, else the
     // one of the settings.
@@ -44,7 +56,14 @@ public:
     // The Options dialog's test message: to the sender's own address, with
     // the settings as they stand in the dialog.
     static MailAlertJob TestMessage(const COptionsDlg& settings);
+    // "SITE is back up", with the outage's start, end and length.
+    static MailAlertJob RecoveryMessage(const COptionsDlg& settings, const SiteRecovery& recovery);
+    // "SITE: certificate expires in 6 days", with the end's date and time.
+    static MailAlertJob CertificateMessage(const COptionsDlg& settings,
+                                           const CertificateWarning& warning);
 
 private:
     JobStarter m_starter;
+    bool m_recoveryMail = true;
+    CertificateNotices* m_notices = nullptr;
 };

@@ -54,7 +54,7 @@ void PassMetrics::RowChecked(const CheckPass::RowResult& result)
     for (int n = 2; taken(name); ++n)
         name = base + " #" + std::to_string(n);
     m_sites.push_back(Site{name, address, result.status == CheckPass::kOk, result.seconds,
-                           result.httpStatus, Clock::Now()});
+                           result.httpStatus, Clock::Now(), result.certificateExpiry});
     m_ended = SteadySeconds();
 }
 
@@ -69,17 +69,24 @@ std::string PassMetrics::Text(std::time_t now) const
          "The HTTP status of the site's last answer; 0 when none came."},
         {"kestrelle_site_last_check_timestamp_seconds", "gauge",
          "When the site was last checked, in Unix time."},
+        {"kestrelle_site_certificate_expiry_timestamp_seconds", "gauge",
+         "When the https site's server certificate expires, in Unix time."},
     };
     std::string text;
     for (size_t f = 0; f < std::size(families); ++f) {
         text += std::string("# HELP ") + families[f].name + ' ' + families[f].help + '\n';
         text += std::string("# TYPE ") + families[f].name + ' ' + families[f].type + '\n';
         for (const Site& s : m_sites) {
-            const std::string value = f == 0   ? std::string(s.up ? "1" : "0")
-                                      : f == 1 ? Number(s.seconds)
-                                      : f == 2
-                                          ? std::to_string(s.httpStatus)
-                                          : std::to_string(static_cast<long long>(s.checkedAt));
+            // Only a site whose certificate was read has an expiry: http
+            // sites, and failures before the handshake, have no line.
+            if (f == 4 && s.certificateExpiry == 0)
+                continue;
+            const std::string value =
+                f == 0   ? std::string(s.up ? "1" : "0")
+                : f == 1 ? Number(s.seconds)
+                : f == 2 ? std::to_string(s.httpStatus)
+                : f == 3 ? std::to_string(static_cast<long long>(s.checkedAt))
+                         : std::to_string(static_cast<long long>(s.certificateExpiry));
             text += std::string(families[f].name) + "{site=\"" + LabelValue(s.name) + "\",url=\"" +
                     LabelValue(s.address) + "\"} " + value + '\n';
         }

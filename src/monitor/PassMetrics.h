@@ -9,8 +9,9 @@
 // One pass's outcome in the Prometheus text exposition format, for
 // node_exporter's textfile collector or any scraper that reads a file: per
 // site whether it is up, its response time, its HTTP status and when it was
-// checked, labelled by its name and its address; for the pass its length and
-// its end. The file is replaced whole, so a scrape never reads half a pass.
+// checked, labelled by its name and its address, and for an https site when
+// its certificate runs out; for the pass its length and its end. The file is replaced whole, so a
+// scrape never reads half a pass.
 //
 // Both programs feed it from their pass's observer: PassStarted, each
 // RowChecked, then Write once the pass has ended. Sites the pass did not
@@ -41,6 +42,7 @@ private:
         double seconds = 0;
         int httpStatus = 0;
         std::time_t checkedAt = 0;
+        std::time_t certificateExpiry = 0;
     };
     std::vector<Site> m_sites;
     double m_started = 0; // steady clock, seconds

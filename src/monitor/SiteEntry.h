@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 #include <string>
 
 // One watched site: six text fields, addressed by column as the list view
@@ -26,6 +27,12 @@ struct SiteEntry
     // the first pass after start-up fills them again.
     std::string reason;
     double seconds = -1;
+    // Kept in memory only as well, and never in the data file: when the
+    // running outage began (the Last Check of its first failure; 0 when not
+    // known, as after a start), and the server certificate's end of validity
+    // at the last check (0: not https or not known).
+    std::time_t outageStart = 0;
+    std::time_t certificateExpiry = 0;
 
     const std::string& field(int column) const { return fields.at(static_cast<size_t>(column)); }
     std::string& field(int column) { return fields.at(static_cast<size_t>(column)); }

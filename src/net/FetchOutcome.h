@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <string>
 
 // How one page fetch ended, for a caller that judges the page: whether the
@@ -31,4 +32,7 @@ struct FetchOutcome
         Reached
     };
     Reach reach = Reach::Untried;
+    // When the final answer came over https: when its server's certificate
+    // stops being valid (Unix time). 0 over http, or when it is not known.
+    std::time_t certificateExpiry = 0;
 };

@@ -1,5 +1,6 @@
 #include "net/PageTransfer.h"
 
+#include "net/CertificateExpiry.h"
 #include "net/CredentialsPrompt.h"
 #include "net/FetchAddress.h"
 #include "net/FetchSettings.h"
@@ -331,6 +332,9 @@ bool PageTransfer::Prepare()
     const std::string caFile = FetchSettings::CaFileForTests();
     if (!caFile.empty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    // A checked page tells when its server's certificate runs out.
+    if (pageMode && parts->secure())
+        curl_easy_setopt(curl, CURLOPT_CERTINFO, 1L);
     if (m_phase == Phase::AfterCredentials && (m_asked || m_fromAddress)) {
         curl_easy_setopt(curl, CURLOPT_HTTPAUTH, m_authSchemes);
         curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.c_str());
@@ -377,6 +381,8 @@ bool PageTransfer::Next(int curlResult)
         const bool complete =
             curlResult == CURLE_OK || (m_filePath.empty() && m_full && m_outcome.textSeen);
         m_outcome.status = Status();
+        if (m_filePath.empty())
+            m_outcome.certificateExpiry = ServerCertificateExpiry();
         if (!complete)
             Fail(TransferFailure(curlResult));
         else if (m_outcome.status < 200 || m_outcome.status > 299)
@@ -645,6 +651,33 @@ std::string PageTransfer::StandardPhrase(long status)
             return p.phrase;
     }
     return {};
+}
+
+std::time_t PageTransfer::ServerCertificateExpiry() const
+{
+    const std::string server = CertificateExpiry::ServerOf(m_url);
+    if (server.empty())
+        return 0;
+    // Only a request that made its connection read the certificate: one
+    // that went out on a kept connection may still show what an earlier
+    // request on this handle read, of another server perhaps.
+    long connects = 0;
+    curl_certinfo* info = nullptr;
+    if (curl_easy_getinfo(m_easy, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0 &&
+        curl_easy_getinfo(m_easy, CURLINFO_CERTINFO, &info) == CURLE_OK && info &&
+        info->num_of_certs > 0) {
+        // The first certificate is the server's own; the rest is its chain.
+        static constexpr char kExpire[] = "Expire date:";
+        for (const curl_slist* field = info->certinfo[0]; field; field = field->next) {
+            if (std::strncmp(field->data, kExpire, sizeof kExpire - 1) != 0)
+                continue;
+            if (const auto expiry = CertificateExpiry::Parse(field->data + sizeof kExpire - 1)) {
+                CertificateExpiry::Remember(server, *expiry);
+                return *expiry;
+            }
+        }
+    }
+    return CertificateExpiry::Recall(server);
 }
 
 void PageTransfer::Answered(long status)

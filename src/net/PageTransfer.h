@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -142,6 +143,8 @@ private:
     std::string TransferFailure(int curlResult) const;
     std::string StatusFailure(long status) const;
     void Search(const char* data, std::size_t size);
+    // The final answer's server certificate's end (0: not https, not known).
+    std::time_t ServerCertificateExpiry() const;
     bool SameServerAsFirst() const;
 
     const std::string m_address;

@@ -56,6 +56,9 @@ const Setting kSettings[] = {
     {"m_EmailAddress", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailAddress},
     {"m_EmailUsername", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailUsername},
     {"m_EmailPassword", Rule::Text, 2, 0, nullptr, &COptionsDlg::m_EmailPassword},
+    {"bRecoveryBalloon", Rule::Number, 0, 1, &COptionsDlg::m_bRecoveryBalloon, nullptr},
+    {"bRecoveryEmail", Rule::Number, 0, 0, &COptionsDlg::m_bRecoveryEmail, nullptr},
+    {"iCertWarnDays", Rule::DecimalText, 1, 14, &COptionsDlg::m_iCertWarnDays, nullptr},
     {"bMinimized", Rule::Number, 0, -1, &COptionsDlg::m_bMinimized, nullptr},
     {"bHideMinimizeBalloon", Rule::Number, 0, -1, &COptionsDlg::m_bHideMinimizeBalloon, nullptr},
     {"iShowBalloonTimes", Rule::DecimalText, 1, COptionsDlg::kNotStored,
@@ -209,6 +212,9 @@ COptionsDlg::Controls COptionsDlg::Values() const
     c.server = m_EmailServer;
     c.port = std::to_string(m_EmailPort);
     c.security = m_EmailSecurity;
+    c.recoveryBalloon = m_bRecoveryBalloon != 0;
+    c.recoveryEmail = m_bRecoveryEmail != 0;
+    c.certWarnDays = std::to_string(m_iCertWarnDays);
     return c;
 }
 
@@ -221,6 +227,11 @@ std::optional<std::string> COptionsDlg::CheckPort(const std::string& text, int& 
 {
     // A port beyond 16 bits would be cut to some other service's port.
     return CheckNumber(text, 1, 65535, value);
+}
+
+std::optional<std::string> COptionsDlg::CheckCertWarnDays(const std::string& text, int& value)
+{
+    return CheckNumber(text, 0, kMaxCertWarnDays, value);
 }
 
 std::optional<COptionsDlg::Notice> COptionsDlg::TakeValues(const Controls& c)
@@ -236,6 +247,10 @@ std::optional<COptionsDlg::Notice> COptionsDlg::TakeValues(const Controls& c)
     if (const auto refused = CheckPort(c.port, m_EmailPort))
         return Notice{*refused, Notice::Icon::Exclamation, kPortEdit};
     m_EmailSecurity = c.security == 1 || c.security == 2 ? c.security : 0;
+    m_bRecoveryBalloon = c.recoveryBalloon ? 1 : 0;
+    m_bRecoveryEmail = c.recoveryEmail ? 1 : 0;
+    if (const auto refused = CheckCertWarnDays(c.certWarnDays, m_iCertWarnDays))
+        return Notice{*refused, Notice::Icon::Exclamation, kCertWarnDaysEdit};
     return std::nullopt;
 }
 
@@ -324,4 +339,7 @@ void COptionsDlg::SaveOnOk() const
     Store(&COptionsDlg::m_EmailAddress);
     Store(&COptionsDlg::m_EmailUsername);
     Store(&COptionsDlg::m_EmailPassword);
+    Store(&COptionsDlg::m_bRecoveryBalloon);
+    Store(&COptionsDlg::m_bRecoveryEmail);
+    Store(&COptionsDlg::m_iCertWarnDays);
 }

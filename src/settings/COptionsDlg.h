@@ -49,6 +49,9 @@ public:
     static constexpr int kAddressEdit = 1043;
     static constexpr int kPortEdit = 1047;
     static constexpr int kSecurityCombo = 1048;
+    static constexpr int kCertWarnDaysEdit = 1049;
+    // The most days ahead a certificate warning may look.
+    static constexpr int kMaxCertWarnDays = 3650;
 
     // What the controls hold, as the window reads them.
     struct Controls
@@ -62,6 +65,9 @@ public:
         std::string server;
         std::string port; // edit 1047
         int security = 0; // index of the "Connection security" drop-down
+        bool recoveryBalloon = true;
+        bool recoveryEmail = false;
+        std::string certWarnDays; // edit "certWarnDaysEdit"
     };
     // The fields as the controls show them.
     Controls Values() const;
@@ -84,10 +90,12 @@ public:
     // The checks of the two number fields: the value, or the message.
     static std::optional<std::string> CheckMinutes(const std::string& text, int& value);
     static std::optional<std::string> CheckPort(const std::string& text, int& value);
+    static std::optional<std::string> CheckCertWarnDays(const std::string& text, int& value);
 
     // Takes the controls' values into the fields in the exchange order
     // (minutes, sound flag, password, user name, address, e-mail flag,
-    // server, port, security). A number that fails its check stops it
+    // server, port, security, recovery balloon, recovery e-mail,
+    // certificate days). A number that fails its check stops it
     // there: the fields before have their new values, that one and those
     // after keep theirs, and the Notice says why.
     std::optional<Notice> TakeValues(const Controls& controls);
@@ -121,7 +129,8 @@ public:
     std::optional<Notice> UnknownSecurityNotice() const;
 
     // OK's writes, in this order: m_Minutes, m_EmailServer, m_EmailPort,
-    // m_EmailSecurity, m_EmailAddress, m_EmailUsername, m_EmailPassword.
+    // m_EmailSecurity, m_EmailAddress, m_EmailUsername, m_EmailPassword,
+    // bRecoveryBalloon, bRecoveryEmail, iCertWarnDays.
     void SaveOnOk() const;
 
     int m_Minutes{};
@@ -137,6 +146,15 @@ public:
     std::string m_EmailAddress;
     std::string m_EmailUsername;
     std::string m_EmailPassword;
+
+    // A balloon when a site that was down is up again (stored as
+    // bRecoveryBalloon, on by default), and an e-mail then too when e-mail
+    // notification is on (bRecoveryEmail, off by default).
+    int m_bRecoveryBalloon{};
+    int m_bRecoveryEmail{};
+    // A site whose certificate runs out within this many days is shown and
+    // told about (iCertWarnDays, 14 by default; 0: never).
+    int m_iCertWarnDays{};
 
     // The Prometheus text file rewritten after each check pass; empty: none.
     // Set in the store only (no control shows it).

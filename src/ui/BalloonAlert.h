@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class CertificateNotices;
+
 // The alert step that shows a down site's balloon at every failed check.
 // A tray shows one balloon at a time, so a second site found down in the
 // same pass would hide the first: from then on the balloon names every site
@@ -17,6 +19,11 @@
 // name and password instead, once, when the site first wants them, and a
 // click on it opens the prompt (`onLogInClicked`, on the user-interface
 // thread, given the entry).
+// It also shows that a site is back up (when bRecoveryBalloon is set) and
+// that a site's certificate runs out soon (once a day per site, when given
+// the notes of what was told), gathered per pass the same way. Within a
+// pass, news never hides weightier news: a down site's balloon is not
+// replaced by a site back up, nor either by a certificate's.
 class BalloonAlert : public AlertSink
 {
 public:
@@ -30,7 +37,22 @@ public:
     {
     }
 
-    void PassStarted() override { m_downInPass.clear(); }
+    static constexpr const char* kBackUpTitle = "Site back up";
+    static constexpr const char* kCertificateTitle = "Certificate expires soon";
+
+    // Without notes (the default) no certificate balloon is shown. Not owned.
+    void SetCertificateNotices(CertificateNotices* notices) { m_notices = notices; }
+
+    void PassStarted() override
+    {
+        m_downInPass.clear();
+        m_upInPass.clear();
+        m_certificatesInPass.clear();
+        m_certificatesShown.clear();
+        m_shown = Rank::None;
+    }
+    void SiteRecovered(const SiteRecovery& recovery) override;
+    void CertificateExpiring(const CertificateWarning& warning) override;
     void RaiseAlerts(const SiteAlert& alert) override
     {
         if (alert.reason == FetchOutcome::kNeedsLogIn) {
@@ -39,10 +61,12 @@ public:
             std::function<void()> onClick;
             if (m_onLogInClicked)
                 onClick = [open = m_onLogInClicked, id = alert.id] { open(id); };
+            Outrank(Rank::Down); // it asks something of the user
             m_tray.ShowClickableBalloon(kLogInText, LogInTitle(alert.siteName), kAlertBalloonMs,
                                         std::move(onClick));
             return;
         }
+        Outrank(Rank::Down);
         m_downInPass.push_back(alert.siteName);
         if (m_downInPass.size() == 1)
             m_tray.ShowBalloonTip(SiteText(alert), alert.balloonTitle, kAlertBalloonMs);
@@ -85,8 +109,29 @@ public:
         return text;
     }
 
+    // "shop.test: certificate expires in 6 days, on 12/15/2026 09:00:00 AM".
+    static std::string CertificateText(const CertificateWarning& warning);
+
 private:
+    enum class Rank
+    {
+        None,
+        Certificate,
+        BackUp,
+        Down
+    };
+
+    // The balloon about to be shown is of `rank`. Certificate news it hides
+    // before the user could read it is owed again.
+    void Outrank(Rank rank);
+
     CSystemTray& m_tray;
     std::function<void(EntryId)> m_onLogInClicked;
-    std::vector<std::string> m_downInPass; // the pass's thread only
+    CertificateNotices* m_notices = nullptr;
+    std::vector<CertificateWarning> m_certificatesShown;
+    // The pass's thread only.
+    std::vector<std::string> m_downInPass;
+    std::vector<std::string> m_upInPass;
+    std::vector<std::string> m_certificatesInPass;
+    Rank m_shown = Rank::None; // the weightiest balloon of the pass so far
 };

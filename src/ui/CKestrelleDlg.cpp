@@ -63,6 +63,8 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
 
     void PassStarted() override
     {
+        // Read anew each pass, like the metrics file, so Options needs no restart.
+        pass.SetCertificateWarnDays(COptionsDlg().m_iCertWarnDays);
         metrics.PassStarted();
         offline = false;
     }

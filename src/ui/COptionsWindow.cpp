@@ -51,7 +51,7 @@ COptionsWindow::COptionsWindow(COptionsDlg& settings, QWidget* parent)
     m_ui->setupUi(this);
     m_ui->icon172->setPixmap(QIcon(":/icons/sound.svg").pixmap(32, 32));
     // Digits only, as the number edits have always been.
-    for (QLineEdit* edit : {m_ui->minutesEdit, m_ui->portEdit})
+    for (QLineEdit* edit : {m_ui->minutesEdit, m_ui->portEdit, m_ui->certWarnDaysEdit})
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -99,6 +99,9 @@ void COptionsWindow::PutFields()
     m_ui->serverEdit->setText(QString::fromStdString(c.server));
     m_ui->portEdit->setText(QString::fromStdString(c.port));
     m_ui->securityCombo->setCurrentIndex(c.security >= 0 && c.security <= 2 ? c.security : 0);
+    m_ui->recoveryBalloonCheck->setChecked(c.recoveryBalloon);
+    m_ui->recoveryEmailCheck->setChecked(c.recoveryEmail);
+    m_ui->certWarnDaysEdit->setText(QString::fromStdString(c.certWarnDays));
 }
 
 COptionsDlg::Controls COptionsWindow::Controls() const
@@ -113,6 +116,9 @@ COptionsDlg::Controls COptionsWindow::Controls() const
     c.server = m_ui->serverEdit->text().toStdString();
     c.port = m_ui->portEdit->text().toStdString();
     c.security = m_ui->securityCombo->currentIndex();
+    c.recoveryBalloon = m_ui->recoveryBalloonCheck->isChecked();
+    c.recoveryEmail = m_ui->recoveryEmailCheck->isChecked();
+    c.certWarnDays = m_ui->certWarnDaysEdit->text().toStdString();
     return c;
 }
 
@@ -129,11 +135,12 @@ bool COptionsWindow::Show(const std::optional<COptionsDlg::Notice>& notice)
         m_ui->securityCombo->setFocus();
         return true;
     }
-    QLineEdit* focus = notice->focus == COptionsDlg::kMinutesEdit   ? m_ui->minutesEdit
-                       : notice->focus == COptionsDlg::kPortEdit    ? m_ui->portEdit
-                       : notice->focus == COptionsDlg::kServerEdit  ? m_ui->serverEdit
-                       : notice->focus == COptionsDlg::kAddressEdit ? m_ui->addressEdit
-                                                                    : nullptr;
+    QLineEdit* focus = notice->focus == COptionsDlg::kMinutesEdit        ? m_ui->minutesEdit
+                       : notice->focus == COptionsDlg::kPortEdit         ? m_ui->portEdit
+                       : notice->focus == COptionsDlg::kServerEdit       ? m_ui->serverEdit
+                       : notice->focus == COptionsDlg::kAddressEdit      ? m_ui->addressEdit
+                       : notice->focus == COptionsDlg::kCertWarnDaysEdit ? m_ui->certWarnDaysEdit
+                                                                         : nullptr;
     if (focus) {
         focus->setFocus();
         focus->selectAll();
@@ -157,6 +164,7 @@ void COptionsWindow::EnableEmailControls()
     m_ui->usernameEdit->setEnabled(on);
     m_ui->passwordEdit->setEnabled(on);
     m_ui->securityCombo->setEnabled(on);
+    m_ui->recoveryEmailCheck->setEnabled(on);
 }
 
 void COptionsWindow::Unclick(QCheckBox* box, int& field, int stored)

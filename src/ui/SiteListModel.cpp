@@ -106,10 +106,13 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
         // A password in the address is kept for the server, never shown.
         if (index.column() == SiteEntry::Url)
             text = FetchAddress::Shown(text);
-        // Why a site is down shows in its Status cell, readable without hovering.
-        if (index.column() == SiteEntry::Status && text == CheckPass::kError) {
+        // Why a site is down shows in its Status cell, readable without
+        // hovering; so does news of a site that is up ("certificate expires
+        // in 6 days"), but not the plain "text found".
+        if (index.column() == SiteEntry::Status &&
+            (text == CheckPass::kError || text == CheckPass::kOk)) {
             const std::string reason = m_list.Reason(row);
-            if (!reason.empty())
+            if (!reason.empty() && !(text == CheckPass::kOk && reason == CheckPass::kTextFound))
                 text += ": " + reason;
         }
         return ToQString(text);

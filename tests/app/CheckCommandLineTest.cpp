@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 TEST(CheckCommandLine, ParsesFlagsAndOneFile)
@@ -86,6 +88,12 @@ TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
     EXPECT_EQ(r.options.warning, 0.5);
     EXPECT_EQ(r.options.critical, 2);
     EXPECT_EQ(r.options.metrics, "m.prom");
+    for (const auto& [arg, warn, crit] : {std::tuple{"14", 14, 0}, std::tuple{"30,7", 30, 7}}) {
+        r = CheckCommandLine::Parse({"--certificate", arg});
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.options.certificateWarning, warn);
+        EXPECT_EQ(r.options.certificateCritical, crit);
+    }
 
     const std::string oneSite =
         "--url checks one site from the command line: no FILE or --save with it";
@@ -103,6 +111,9 @@ TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
         {{"--history", "a", "-t", "5"},
          "--history reads the history only: no other option or FILE with it"},
         {{"--metrics", ""}, "the FILE of --metrics is empty"},
+        {{"-C", "0"}, "--certificate takes WARN[,CRIT], whole days from 1 to 36500, got '0'"},
+        {{"-C", "14,x"}, "--certificate takes WARN[,CRIT], whole days from 1 to 36500, got '14,x'"},
+        {{"-C", "7,14"}, "--certificate's CRIT must not be above its WARN"},
     };
     for (const auto& c : wrong) {
         r = CheckCommandLine::Parse(c.args);
@@ -135,6 +146,47 @@ TEST(CheckReport, LinesKeepToOneLineAndTheirColumns)
               "\tconnection refused\t1.500");
 
     EXPECT_EQ(CheckReport::SummaryLine(3, 2, 1), "Sites: 3, OK: 2, ERROR: 1");
+}
+
+TEST(CheckReport, CertificateDaysGiveWarningAndCritical)
+{
+    const std::time_t now = 1800000000;
+    const auto row = [now](const char* status, double daysLeft) {
+        CheckPass::RowResult r;
+        r.url = "https://shop.test/";
+        r.siteName = "shop.test";
+        r.status = status;
+        r.checkedAt = now;
+        r.certificateExpiry = daysLeft ? now + std::time_t(daysLeft * 86400) : 0;
+        return r;
+    };
+    const struct
+    {
+        CheckPass::RowResult row;
+        int status;
+        const char* statusLine; // a part of it; empty: none expected
+    } cases[] = {
+        {row("OK", 20), 0, "1 site up"},
+        {row("OK", 0), 0, "1 site up"}, // http: nothing to judge
+        {row("OK", 10), 1,
+         "1 of 1 site with a certificate expiring within 14 days: "
+         "shop.test (certificate expires in 10 days)"},
+        {row("OK", 6), 2,
+         "KESTRELLE CRITICAL - 1 of 1 site with a certificate expiring "
+         "within 7 days: shop.test (certificate expires in 6 days)"},
+        {row("ERROR", 6), 2, "1 of 1 site down"},
+    };
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    ASSERT_NE(sink, nullptr);
+    for (const auto& c : cases) {
+        CheckReport report(sink);
+        report.SetCertificateLimits(14, 7);
+        report.RowChecked(c.row);
+        report.PassEnded(true);
+        EXPECT_EQ(report.ExitStatus(), c.status);
+        EXPECT_NE(report.StatusLine().find(c.statusLine), std::string::npos) << report.StatusLine();
+    }
+    std::fclose(sink);
 }
 
 TEST(CheckReport, ExitStatusRanksDownSitesOverAFailedSave)

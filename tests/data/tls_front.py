@@ -3,7 +3,10 @@ printed on the first line of standard output) and passes the plain bytes to
 a backend port on 127.0.0.1, so a scripted plain server answers HTTPS.
 
 Usage: tls_front.py CERT KEY BACKEND_PORT. Ends when standard input closes.
+Certificate and key files replaced on disk are served from the next
+connection on, as a server reloads a renewed certificate.
 """
+import os
 import socket
 import ssl
 import sys
@@ -42,8 +45,17 @@ def serve(client, backend_port):
 
 def main():
     cert, key, backend_port = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(cert, key)
+    loaded = {"stamp": None, "context": None}
+
+    def current_context():
+        stamp = (os.stat(cert).st_mtime_ns, os.stat(key).st_mtime_ns)
+        if stamp != loaded["stamp"]:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(cert, key)
+            loaded["stamp"], loaded["context"] = stamp, context
+        return loaded["context"]
+
+    current_context()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.bind(("127.0.0.1", 0))
     listener.listen(16)
@@ -54,7 +66,7 @@ def main():
             raw, _ = listener.accept()
             try:
                 raw.settimeout(5)
-                client = context.wrap_socket(raw, server_side=True)
+                client = current_context().wrap_socket(raw, server_side=True)
                 client.settimeout(None)
             except (OSError, ssl.SSLError):
                 raw.close()  # a client that refused our certificate

@@ -3,6 +3,8 @@
 #include "monitor/AlertChain.h"
 #include "monitor/DataFile.h"
 #include "monitor/DataFileSaver.h"
+#include "monitor/HistoryRecorder.h"
+#include "monitor/HistoryStore.h"
 #include "monitor/MailAlert.h"
 #include "monitor/SiteList.h"
 #include "net/FetchSettings.h"
@@ -67,6 +69,12 @@ public:
         std::lock_guard lock(m_mutex);
         return std::exchange(m_alerts, {});
     }
+    void SiteRecovered(const SiteRecovery& recovery) override
+    {
+        std::lock_guard lock(m_mutex);
+        recoveries.push_back(recovery);
+    }
+    std::vector<SiteRecovery> recoveries;
 
 private:
     std::mutex m_mutex;
@@ -670,3 +678,52 @@ TEST_F(CheckPassTest, StopEndsThePassWithoutAVerdictForTheSiteUnderWay)
 }
 
 } // namespace
+
+// A site found up after an outage is told with the Last Check of the
+// outage's first failure: from memory while the program runs, from the
+// history after a start, and as not known (0) when neither has it.
+TEST_F(CheckPassTest, BackUpTellsWhenTheOutageBegan)
+{
+    TempDir dir;
+    const std::string historyPath = dir.path() + "/history.sqlite";
+    const std::time_t t0 = 1796738709;
+    server.SetResponse("/", Page("<p>Maintenance</p>"));
+    list.Append(Site(server.url("/"), "Welcome"));
+    HistoryRecorder history(historyPath);
+    CheckPass pass(list, nullptr, alerts, gate);
+    pass.SetRecorder(&history);
+    for (const std::time_t at : {t0, t0 + 300}) {
+        Clock::SetFixedForTests(at);
+        ASSERT_TRUE(pass.CheckSites());
+    }
+    server.SetResponse("/", Page("<p>Welcome</p>"));
+    Clock::SetFixedForTests(t0 + 720);
+    ASSERT_TRUE(pass.CheckSites());
+    ASSERT_EQ(alerts.recoveries.size(), 1u);
+    EXPECT_EQ(alerts.recoveries[0].outageStart, t0);
+    EXPECT_EQ(alerts.recoveries[0].outageEnd, t0 + 720);
+    EXPECT_EQ(alerts.recoveries[0].siteName, CheckPass::SiteName(server.url("/")));
+    ASSERT_TRUE(pass.CheckSites()); // up again: nothing more to tell
+    EXPECT_EQ(alerts.recoveries.size(), 1u);
+
+    // A start: the entry comes from the file as "ERROR", its outage's start
+    // is in the history only, or nowhere.
+    const std::time_t t1 = t0 + 3600;
+    HistoryStore store(historyPath);
+    ASSERT_TRUE(store.OpenForWriting());
+    ASSERT_TRUE(
+        store.Write({{t1, HistoryStore::SiteKey(server.url("/")), false, "", 200, 5},
+                     {t1 + 60, HistoryStore::SiteKey(server.url("/")), false, "", 200, 5}}));
+    store.Close();
+    for (HistoryRecorder* recorder : {&history, static_cast<HistoryRecorder*>(nullptr)}) {
+        SiteList restarted;
+        restarted.Append(Site(server.url("/"), "Welcome", "ERROR"));
+        RecordingAlerts fresh;
+        CheckPass later(restarted, nullptr, fresh, gate);
+        later.SetRecorder(recorder);
+        Clock::SetFixedForTests(t1 + 600);
+        ASSERT_TRUE(later.CheckSites());
+        ASSERT_EQ(fresh.recoveries.size(), 1u);
+        EXPECT_EQ(fresh.recoveries[0].outageStart, recorder ? t1 : 0);
+    }
+}

@@ -6,6 +6,7 @@
 #include "net/MailRules.h"
 #include "platform/Clock.h"
 #include "settings/CRegStore.h"
+#include "support/AiosmtpdServer.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/TempDir.h"
@@ -306,6 +307,61 @@ TEST_F(MailAlertTest, OneJobPerOutageOverRealPasses)
         EXPECT_EQ(m_sites.Text(0, SiteEntry::Status), p.siteUp ? "OK" : "ERROR") << "pass " << n;
         EXPECT_EQ(m_jobs.size(), p.jobsAfter) << "pass " << n;
     }
+}
+
+// A site down for 12 minutes and then up again, over real passes: with
+// bRecoveryEmail set, one notice reaches a real SMTP server with the
+// outage's start, end and length; without it, none.
+TEST_F(MailAlertTest, BackUpMailTellsTheOutageWhenAskedFor)
+{
+    TempDir mailbox;
+    AiosmtpdServer smtp(mailbox.path());
+    ASSERT_TRUE(smtp.IsRunning()) << smtp.Error();
+    StoreAccount();
+    Store({{"m_EmailServer", "127.0.0.1"},
+           {"m_EmailPort", std::to_string(smtp.Port())},
+           {"m_EmailUsername", ""}});
+    ScriptedHttpServer site;
+    SiteEntry e;
+    e.field(SiteEntry::Url) = site.url("/shop");
+    e.field(SiteEntry::Status) = "-";
+    e.field(SiteEntry::SearchText) = "Welcome";
+    e.field(SiteEntry::EmailAddress) = "ops@site.test";
+    m_sites.Append(std::move(e));
+    MailAlert mail;
+    CheckPass pass(m_sites, nullptr, mail);
+    const std::string name = CheckPass::SiteName(site.url("/"));
+
+    for (const char* recoveryEmail : {"1", "0"}) {
+        Store({{"bRecoveryEmail", recoveryEmail}});
+        const struct
+        {
+            std::time_t at;
+            const char* page;
+        } passes[] = {{kFixedNow, "<p>Maintenance</p>"},
+                      {kFixedNow + 300, "<p>Maintenance</p>"},
+                      {kFixedNow + 12 * 60 + 30, "<p>Welcome</p>"}};
+        for (const auto& p : passes) {
+            Clock::SetFixedForTests(p.at);
+            site.SetResponse("/shop", ScriptedHttpServer::Response(200, "OK", {}, p.page));
+            ASSERT_TRUE(pass.CheckSites());
+        }
+        ASSERT_TRUE(MailAlertThread::WaitForRunning(std::chrono::seconds(30)));
+    }
+    // The first round: the down alert and the back-up notice; the second:
+    // the down alert only.
+    ASSERT_TRUE(smtp.WaitForMessages(3));
+    const auto messages = smtp.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    const std::string& notice = messages[1].data;
+    EXPECT_EQ(messages[1].rcptTos, std::vector<std::string>{"ops@site.test"});
+    EXPECT_NE(notice.find("Subject: " + name + " is back up\r\n"), std::string::npos) << notice;
+    EXPECT_NE(notice.find("Your web site " + name + " is back up.\r\nURL: " + site.url("/shop") +
+                          "\r\nDown since: 12/08/2026 02:05:09 PM\r\n"
+                          "Up again: 12/08/2026 02:17:39 PM\r\nDown for: 12 minutes\r\n"),
+              std::string::npos)
+        << notice;
+    EXPECT_NE(messages[2].data.find("may be down"), std::string::npos);
 }
 
 TEST(AlertChain, EveryStepInTheOrderAdded)

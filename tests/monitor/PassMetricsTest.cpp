@@ -38,6 +38,11 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
     down.seconds = 0.25;
     metrics.RowChecked(down);
     metrics.RowChecked(down); // the same address twice in the list
+    CheckPass::RowResult secure;
+    secure.url = "https://shop.test/";
+    secure.status = CheckPass::kOk;
+    secure.certificateExpiry = 1700500000;
+    metrics.RowChecked(secure);
     const std::string text = metrics.Text(1700000005);
     Clock::SetFixedForTests(0);
 
@@ -48,6 +53,9 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
              "kestrelle_site_response_seconds" + labels + " 0.250000\n",
              "kestrelle_site_http_status" + labels + " 503\n",
              "kestrelle_site_last_check_timestamp_seconds" + labels + " 1700000000\n",
+             // Only a site whose certificate was read has the line.
+             "\nkestrelle_site_certificate_expiry_timestamp_seconds{site=\"shop.test\","
+             "url=\"https://shop.test/\"} 1700500000\n# HELP kestrelle_pass_duration",
              "# HELP kestrelle_pass_duration_seconds ",
              "\nkestrelle_pass_duration_seconds 0.",
              "\nkestrelle_pass_timestamp_seconds 1700000005\n",

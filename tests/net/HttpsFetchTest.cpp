@@ -48,3 +48,33 @@ TEST_F(HttpsFetch, VerifiesTheServerCertificate)
     fetcher.Fetch(server.url("/moved"), "", nullptr);
     EXPECT_EQ(fetcher.GetText(), "secure page\n");
 }
+
+// The server certificate's end comes with the page, also when the answer
+// came on a connection kept from an earlier request, whose handshake was
+// the only one that showed the certificate.
+TEST_F(HttpsFetch, TellsWhenTheServerCertificateExpires)
+{
+    TempDir dir;
+    TlsFront::Certificates certs;
+    ASSERT_TRUE(TlsFront::MakeCertificates(dir.path(), certs));
+    const std::string cert = dir.path() + "/five.pem", key = dir.path() + "/five.key";
+    ASSERT_TRUE(TlsFront::MakeSigned(dir.path(), 5, cert, key));
+    Server server;
+    server.SetResponse("/page", Server::Response(200, "OK", {}, "page\n"));
+    TlsFront front(cert, key, server.port());
+    ASSERT_TRUE(front.running());
+    server.SetResponse("/moved", Server::Response(302, "Found", {"Location: /page"}, ""));
+    FetchSettings::SetCaFileForTests(certs.caFile);
+
+    const std::time_t now = std::time(nullptr);
+    for (const char* path : {"/page", "/moved"}) {
+        CPageFetcher fetcher;
+        fetcher.Fetch(front.url(path), "", nullptr);
+        EXPECT_EQ(fetcher.GetText(), "page\n") << path;
+        EXPECT_NEAR(double(fetcher.Outcome().certificateExpiry), double(now + 5 * 86400), 120)
+            << path;
+    }
+    CPageFetcher plain;
+    plain.Fetch(server.url("/page"), "", nullptr);
+    EXPECT_EQ(plain.Outcome().certificateExpiry, 0);
+}

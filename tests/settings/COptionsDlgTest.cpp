@@ -35,6 +35,9 @@ TEST(COptionsDlg, AFreshUserGetsEveryDefaultAndNothingIsWritten)
     EXPECT_EQ(dlg.m_EmailAddress, "");
     EXPECT_EQ(dlg.m_EmailUsername, "");
     EXPECT_EQ(dlg.m_EmailPassword, "");
+    EXPECT_EQ(dlg.m_bRecoveryBalloon, 1);
+    EXPECT_EQ(dlg.m_bRecoveryEmail, 0);
+    EXPECT_EQ(dlg.m_iCertWarnDays, 14);
     EXPECT_EQ(CRegStore::ReadInt(CRegStore::kProductKey, "bMinimized"), -1);
     EXPECT_FALSE(std::filesystem::exists(store.folder()));
 }
@@ -254,7 +257,10 @@ TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
                                                "m_EmailSecurity=1\n"
                                                "m_EmailAddress=ann@example.org\n"
                                                "m_EmailUsername=ann\n"
-                                               "m_EmailPassword=s3cret;#\n");
+                                               "m_EmailPassword=s3cret;#\n"
+                                               "bRecoveryBalloon=1\n"
+                                               "bRecoveryEmail=0\n"
+                                               "iCertWarnDays=14\n");
 }
 
 TEST(COptionsDlg, TheCheckBoxesAndBrowseWriteAtOnce)

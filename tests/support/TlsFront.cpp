@@ -57,6 +57,20 @@ bool TlsFront::MakeCertificates(const std::string& folder, Certificates& out)
                " -startdate 20200101000000Z -enddate 20200102000000Z -out " + out.expiredCert);
 }
 
+bool TlsFront::MakeSigned(const std::string& folder, int days, const std::string& cert,
+                          const std::string& key)
+{
+    const std::string ssl = "/usr/bin/openssl";
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string newKey = key + ".new", newCert = cert + ".new", csr = cert + ".csr";
+    return Run(ssl + " req" + ec + " -subj /CN=127.0.0.1 -keyout " + newKey + " -out " + csr) &&
+           Run(ssl + " x509 -req -days " + std::to_string(days) + " -in " + csr + " -CA " + folder +
+               "/ca.pem -CAkey " + folder + "/ca.key -CAcreateserial -extfile " + folder +
+               "/ext.cnf -out " + newCert) &&
+           std::rename(newKey.c_str(), key.c_str()) == 0 &&
+           std::rename(newCert.c_str(), cert.c_str()) == 0;
+}
+
 TlsFront::TlsFront(const std::string& cert, const std::string& key, std::uint16_t backendPort)
 {
     int in[2], out[2];

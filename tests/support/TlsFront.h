@@ -21,6 +21,12 @@ public:
     };
     // Makes the certificates in `folder`; false when openssl failed.
     static bool MakeCertificates(const std::string& folder, Certificates& out);
+    // One more server certificate from the test authority of `folder`
+    // (made by MakeCertificates), valid from now for `days`, for 127.0.0.1
+    // and localhost. `cert` and `key` are each replaced whole, so a running
+    // front serves the new pair from its next connection on (a renewal).
+    static bool MakeSigned(const std::string& folder, int days, const std::string& cert,
+                           const std::string& key);
 
     // Starts the front for `cert`/`key` in front of plain `backendPort`.
     TlsFront(const std::string& cert, const std::string& key, std::uint16_t backendPort);

@@ -182,6 +182,30 @@ TEST(COptionsWindow, OkWantsServerAndSenderWhenMailIsOnThenWritesAndCloses)
     EXPECT_EQ(Read("m_EmailPassword"), "pw");
 }
 
+TEST(COptionsWindow, BackUpNoticesAndCertificateDaysAreWrittenOnOk)
+{
+    Options o;
+    EXPECT_TRUE(o.Get<QCheckBox>("recoveryBalloonCheck")->isChecked());
+    EXPECT_FALSE(o.Get<QCheckBox>("recoveryEmailCheck")->isEnabled()); // e-mail is off
+    EXPECT_EQ(o.Get("certWarnDaysEdit")->text(), "14");
+    o.Click("recoveryBalloonCheck");
+    o.Click("enableEmailCheck");
+    o.Click("recoveryEmailCheck");
+    o.Type("serverEdit", "mail.example.org");
+    o.Type("addressEdit", "me@example.org");
+    o.Type("certWarnDaysEdit", "3651");
+    o.Click("okButton");
+    ASSERT_EQ(o.messages.All().size(), 1u);
+    EXPECT_EQ(o.messages.All()[0].text, "Please enter an integer between 0 and 3650.");
+    EXPECT_EQ(o.window->focusWidget(), o.Get("certWarnDaysEdit"));
+    o.Type("certWarnDaysEdit", "0");
+    o.Click("okButton");
+    EXPECT_EQ(o.window->result(), QDialog::Accepted);
+    EXPECT_EQ(Read("bRecoveryBalloon"), "0");
+    EXPECT_EQ(Read("bRecoveryEmail"), "1");
+    EXPECT_EQ(Read("iCertWarnDays"), "0");
+}
+
 TEST(COptionsWindow, BrowseAsksForAWaveFileAndWritesItsPathAtOnce)
 {
     std::vector<COptionsWindow::FileQuestion> asked;

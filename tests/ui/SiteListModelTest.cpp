@@ -197,6 +197,17 @@ TEST(SiteListModelTest, TipTexts)
     SiteListModel model(list);
     EXPECT_EQ(Cell(model, 3, SiteEntry::Status), "ERROR: connection refused");
     EXPECT_EQ(Cell(model, 3, SiteEntry::Url), "http://kim@d.example/");
+    // A site that is up shows news, not the plain verdict.
+    SiteList up;
+    for (const char* reason : {"text found", "certificate expires in 6 days"}) {
+        SiteEntry e = Site("https://e.example/", "", "page");
+        e.field(SiteEntry::Status) = "OK";
+        e.reason = reason;
+        up.Append(e);
+    }
+    SiteListModel upModel(up);
+    EXPECT_EQ(Cell(upModel, 0, SiteEntry::Status), "OK");
+    EXPECT_EQ(Cell(upModel, 1, SiteEntry::Status), "OK: certificate expires in 6 days");
     CSiteListCtrl view;
     view.SetSiteModel(&model);
     view.resize(600, 300);
