@@ -1,11 +1,13 @@
 #pragma once
 
+#include "monitor/CheckPass.h"
+
 #include <string>
 #include <vector>
 
 // The checker's command line, in the monitoring plugins' manner:
 //   kestrelle-check [--save] [--mail] [-t SECONDS] [-w SECONDS] [-c SECONDS]
-//                   [--metrics FILE] [FILE]
+//                   [--parallel N] [--confirm SECONDS] [--metrics FILE] [FILE]
 //   kestrelle-check -u URL -s TEXT [--mail] [-t ...] [-w ...] [-c ...] [--metrics FILE]
 //   kestrelle-check --history SITE [--since DAYS] [--csv]
 //
@@ -29,6 +31,8 @@ struct CheckOptions
     double warning = 0;  // response time above which a site is WARNING; 0: none
     double critical = 0; // ... CRITICAL; 0: none
     std::string metrics; // the Prometheus text file to write after the pass
+    int parallel = CheckPass::kDefaultParallelChecks; // sites checked at once
+    int confirm = 0; // seconds before a failing site is checked again; 0: never
 };
 
 class CheckCommandLine

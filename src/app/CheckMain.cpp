@@ -167,6 +167,8 @@ int Run(const std::vector<std::string>& args)
     CheckPass pass(list, saver.get(), alerts);
     pass.SetObserver(&report);
     pass.SetRecorder(history.get());
+    pass.SetParallelChecks(options.parallel);
+    pass.SetConfirmSeconds(options.confirm);
     bool outOfTime = false;
     {
         RunLimit limit(pass, options.timeout);

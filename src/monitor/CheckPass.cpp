@@ -5,16 +5,23 @@
 #include "monitor/DataFileSaver.h"
 #include "monitor/HistoryStore.h"
 #include "monitor/SiteList.h"
-#include "net/CPageFetcher.h"
 #include "net/FetchAddress.h"
+#include "net/FetchLock.h"
+#include "net/FetchWaiter.h"
+#include "net/PageTransfer.h"
+#include "net/TransferLoop.h"
+#include "platform/AsciiText.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -56,6 +63,53 @@ void RestoreStatus(SiteList& list, EntryId id, const std::string& status)
 
 } // namespace
 
+// One site's check within a pass, from the row's "CHECKING" to its outcome.
+struct CheckPass::Check
+{
+    EntryId id = 0;
+    Turn turn;
+    // Anything but "ERROR" starts an outage, a "CHECKING" left in the file
+    // by a save during an earlier pass included.
+    bool firstFailure = false;
+    std::string host; // of the address, lower case: the bound per host counts it
+    std::unique_ptr<PageTransfer> transfer;
+    std::chrono::steady_clock::time_point started;
+    bool ended = false;
+    bool secondLook = false;                   // the look again after a failure
+    std::chrono::steady_clock::time_point due; // of the second look
+};
+
+struct CheckPass::Schedule
+{
+    int parallel = 1;
+    std::chrono::seconds confirm{0};
+    TransferLoop* loop = nullptr;
+    std::shared_ptr<FetchWaiter> lockWaiter;
+    bool lockHeld = false;
+    // The row the walk has reached, and the entries started past it when a
+    // busy host held that row back.
+    int next = 0;
+    std::unordered_set<EntryId> startedAhead;
+    std::vector<std::unique_ptr<Check>> running; // changed under m_scheduleMutex
+    std::vector<std::unique_ptr<Check>> waiting; // second looks, in order of their time
+    std::unordered_map<std::string, int> perHost;
+};
+
+namespace {
+
+// How far past the row the walk has reached a pass looks for a site of a
+// host that is not busy; more would only cost time at each start.
+constexpr int kLookAhead = 64;
+
+std::string HostOf(const std::string& url)
+{
+    const auto parts =
+        FetchAddress::Split(FetchAddress::Canonicalize(FetchAddress::FullAddress(url)));
+    return parts ? AsciiText::Lower(parts->server) : std::string();
+}
+
+} // namespace
+
 PassGate& CheckPass::ProcessGate()
 {
     static PassGate gate;
@@ -65,6 +119,16 @@ PassGate& CheckPass::ProcessGate()
 CheckPass::CheckPass(SiteList& list, DataFileSaver* saver, AlertSink& alerts, PassGate& gate)
     : m_list(list), m_saver(saver), m_alerts(alerts), m_gate(gate)
 {
+}
+
+void CheckPass::SetParallelChecks(int count)
+{
+    m_parallelChecks.store(std::clamp(count, 1, kMostParallelChecks));
+}
+
+void CheckPass::SetConfirmSeconds(int seconds)
+{
+    m_confirmSeconds.store(std::clamp(seconds, 0, kMostConfirmSeconds));
 }
 
 bool CheckPass::CheckSites()
@@ -82,35 +146,82 @@ bool CheckPass::CheckSites()
 void CheckPass::Stop()
 {
     m_stopped.store(true);
-    std::lock_guard lock(m_fetcherMutex);
-    if (m_fetcher)
-        m_fetcher->Cancel();
+    std::lock_guard lock(m_scheduleMutex);
+    if (!m_schedule)
+        return;
+    for (const auto& check : m_schedule->running)
+        check->transfer->Cancel(); // wakes the loop
+    m_schedule->loop->Wake();      // a pass waiting for a second look
+    m_schedule->lockWaiter->Wake();
 }
 
 void CheckPass::RunPass()
 {
-    CPageFetcher fetcher;
     m_alerts.PassStarted();
+    Schedule schedule;
+    schedule.parallel = m_parallelChecks.load();
+    schedule.confirm = std::chrono::seconds(m_confirmSeconds.load());
+    schedule.lockWaiter = FetchWaiter::Sleeping();
+    // A loop kept from pass to pass keeps the connections and DNS answers.
+    schedule.loop = TransferLoop::Borrow();
     {
-        std::lock_guard lock(m_fetcherMutex);
-        m_fetcher = &fetcher;
+        std::lock_guard lock(m_scheduleMutex);
+        m_schedule = &schedule;
     }
-    struct Release
+    // Also when an exception ends the pass: no transfer may outlive it, and
+    // no row may be left showing "CHECKING".
+    struct End
     {
         CheckPass& pass;
-        ~Release()
-        {
-            std::lock_guard lock(pass.m_fetcherMutex);
-            pass.m_fetcher = nullptr;
-        }
-    } release{*this};
+        Schedule& schedule;
+        ~End() { pass.EndSchedule(schedule); }
+    } end{*this, schedule};
     if (m_observer)
         m_observer->PassStarted();
 
-    // The count is read again after every row: rows removed meanwhile end
-    // the pass early instead of letting it read past the list.
-    for (int i = 0; i < m_list.RowCount() && !m_stopped.load(); ++i)
-        CheckRow(i, fetcher);
+    using SteadyClock = std::chrono::steady_clock;
+    std::vector<Check*> ended;
+    for (;;) {
+        const bool stopping = m_stopped.load() || TransferLoop::Closing();
+        if (!stopping)
+            StartChecks(schedule);
+        if (schedule.running.empty()) {
+            // Held only while transfers of the pass run: a fetch of the
+            // desktop's own never waits for more than those.
+            if (schedule.lockHeld) {
+                FetchLock::Instance().Release();
+                schedule.lockHeld = false;
+            }
+            // The count is read again each time: rows removed meanwhile end
+            // the pass early instead of letting it read past the list.
+            if (stopping || (schedule.waiting.empty() && schedule.next >= m_list.RowCount()))
+                break;
+        }
+        auto wait = std::chrono::milliseconds(1000);
+        if (!schedule.waiting.empty())
+            wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(
+                                  schedule.waiting.front()->due - SteadyClock::now()),
+                              std::chrono::milliseconds(0), wait);
+        schedule.loop->Step(wait);
+        // The checks that ended, in the order they did, each on its own.
+        ended.clear();
+        for (const auto& check : schedule.running)
+            if (check->ended)
+                ended.push_back(check.get());
+        for (Check* done : ended) {
+            std::unique_ptr<Check> check;
+            {
+                std::lock_guard lock(m_scheduleMutex);
+                const auto it = std::find_if(schedule.running.begin(), schedule.running.end(),
+                                             [done](const auto& c) { return c.get() == done; });
+                check = std::move(*it);
+                schedule.running.erase(it);
+            }
+            --schedule.perHost[check->host];
+            Conclude(schedule, std::move(check));
+        }
+    }
+    EndSchedule(schedule);
 
     // Also for an empty list: the file then holds no entries.
     bool saved = true;
@@ -122,9 +233,99 @@ void CheckPass::RunPass()
         m_observer->PassEnded(saved);
 }
 
-void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
+void CheckPass::EndSchedule(Schedule& schedule)
 {
-    Turn turn;
+    if (!schedule.loop)
+        return; // ended already
+    for (const auto& check : schedule.running)
+        check->transfer->Cancel();
+    while (schedule.loop->Running() > 0)
+        schedule.loop->Step(std::chrono::milliseconds(100));
+    if (schedule.lockHeld)
+        FetchLock::Instance().Release();
+    schedule.lockHeld = false;
+    {
+        std::lock_guard lock(m_scheduleMutex);
+        m_schedule = nullptr;
+    }
+    for (auto* checks : {&schedule.running, &schedule.waiting})
+        for (const auto& check : *checks)
+            RestoreStatus(m_list, check->id, check->turn.status);
+    schedule.running.clear();
+    schedule.waiting.clear();
+    TransferLoop::Return(schedule.loop);
+    schedule.loop = nullptr;
+}
+
+bool CheckPass::MayBegin(Schedule& schedule)
+{
+    FetchLock& lock = FetchLock::Instance();
+    if (schedule.lockHeld)
+        return !lock.Contended(); // the waiting fetch goes once those under way have ended
+    schedule.lockHeld = lock.Acquire(*schedule.lockWaiter, [this] { return m_stopped.load(); });
+    return schedule.lockHeld;
+}
+
+void CheckPass::StartChecks(Schedule& schedule)
+{
+    const auto hostFree = [&](const std::string& host) {
+        return schedule.perHost[host] < kChecksPerHost;
+    };
+    while (static_cast<int>(schedule.running.size()) < schedule.parallel && !m_stopped.load()) {
+        // A second look that is due, before any new row.
+        const auto now = std::chrono::steady_clock::now();
+        const auto due =
+            std::find_if(schedule.waiting.begin(), schedule.waiting.end(),
+                         [&](const auto& c) { return c->due <= now && hostFree(c->host); });
+        if (due != schedule.waiting.end()) {
+            if (!MayBegin(schedule))
+                return;
+            std::unique_ptr<Check> check = std::move(*due);
+            schedule.waiting.erase(due);
+            // The entry as it is now: gone or edited, the look is not taken.
+            bool same = false;
+            m_list.UpdateEntry(check->id, [&](SiteEntry& e) -> unsigned {
+                same = e.field(SiteEntry::Url) == check->turn.url &&
+                       e.field(SiteEntry::SearchText) == check->turn.searchText;
+                return 0;
+            });
+            if (!same) {
+                RestoreStatus(m_list, check->id, check->turn.status);
+                continue;
+            }
+            Begin(schedule, std::move(check));
+            continue;
+        }
+        // Past the rows already started, the first one whose host is free.
+        const int rows = m_list.RowCount();
+        while (schedule.next < rows && schedule.startedAhead.erase(m_list.IdAt(schedule.next)) > 0)
+            ++schedule.next;
+        bool started = false;
+        for (int row = schedule.next; row < std::min(rows, schedule.next + kLookAhead); ++row) {
+            std::string host;
+            EntryId id = 0;
+            m_list.UpdateRow(row, [&](SiteEntry& e) -> unsigned {
+                host = HostOf(e.field(SiteEntry::Url));
+                return 0;
+            });
+            id = m_list.IdAt(row);
+            if (id == 0 || (row > schedule.next && schedule.startedAhead.count(id) > 0) ||
+                !hostFree(host))
+                continue;
+            if (!MayBegin(schedule))
+                return;
+            started = TakeRow(schedule, row);
+            break;
+        }
+        if (!started)
+            return;
+    }
+}
+
+bool CheckPass::TakeRow(Schedule& schedule, int row)
+{
+    auto check = std::make_unique<Check>();
+    Turn& turn = check->turn;
     const EntryId id = m_list.UpdateRow(row, [&turn](SiteEntry& e) {
         turn.url = e.field(SiteEntry::Url);
         turn.searchText = e.field(SiteEntry::SearchText);
@@ -133,41 +334,67 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         return kStatusBit;
     });
     if (id == 0)
-        return; // the row went away just now; the loop ends at the count
+        return false; // the row went away just now; the walk ends at the count
+    if (row == schedule.next)
+        ++schedule.next;
+    else
+        schedule.startedAhead.insert(id);
+    check->id = id;
+    check->firstFailure = turn.status != kError;
+    check->host = HostOf(turn.url);
+    Begin(schedule, std::move(check));
+    return true;
+}
 
-    // Whatever ends this row's check early (an exception from the fetch)
-    // must not leave the entry showing "CHECKING".
-    struct Unfinished
+void CheckPass::Begin(Schedule& schedule, std::unique_ptr<Check> check)
+{
+    Check& c = *check;
+    c.ended = false;
+    c.started = std::chrono::steady_clock::now();
+    c.transfer = std::make_unique<PageTransfer>(c.turn.url, std::string(), false, nullptr);
+    c.transfer->SetSearchText(c.turn.searchText);
+    ++schedule.perHost[c.host];
     {
-        SiteList& list;
-        EntryId id;
-        const std::string& status;
-        bool done = false;
-        ~Unfinished()
-        {
-            if (!done)
-                RestoreStatus(list, id, status);
-        }
-    } unfinished{m_list, id, turn.status};
-
-    // Anything but "ERROR" starts an outage, a "CHECKING" left in the file
-    // by a save during an earlier pass included.
-    const bool firstFailure = turn.status != kError;
-
-    const auto fetchStart = std::chrono::steady_clock::now();
-    fetcher.SetSearchText(turn.searchText);
-    fetcher.Fetch(turn.url, std::string());
-    const auto fetchTime = std::chrono::steady_clock::now() - fetchStart;
-    const FetchOutcome outcome = fetcher.Outcome();
-    // A cancelled fetch looks like a failed one: it says nothing of the site.
+        std::lock_guard lock(m_scheduleMutex);
+        schedule.running.push_back(std::move(check));
+    }
+    // A Stop that came before the transfer was listed has not reached it.
     if (m_stopped.load())
+        c.transfer->Cancel();
+    if (!schedule.loop->Begin(*c.transfer, [&c] { c.ended = true; })) {
+        c.transfer->Cancel(); // the process is ending: it never ran
+        c.ended = true;
+    }
+}
+
+void CheckPass::Conclude(Schedule& schedule, std::unique_ptr<Check> check)
+{
+    const Turn& turn = check->turn;
+    const EntryId id = check->id;
+    PageTransfer& transfer = *check->transfer;
+    // A cancelled fetch looks like a failed one: it says nothing of the
+    // site, whose row gets its earlier Status back.
+    if (m_stopped.load() || transfer.Cancelled()) {
+        RestoreStatus(m_list, id, turn.status);
         return;
-    std::string page = fetcher.TakeText();
+    }
+    const auto fetchTime = std::chrono::steady_clock::now() - check->started;
+    const FetchOutcome outcome = transfer.Outcome();
+    std::string page = transfer.PageText().TakeText();
+    check->transfer.reset(); // its connection stays with the loop
     const std::string reason = Verdict(outcome, page, turn.searchText);
     const bool found = reason == kTextFound;
+    if (!found && schedule.confirm.count() > 0 && !check->secondLook) {
+        // Only a second failure counts; the row shows "CHECKING" till then.
+        check->secondLook = true;
+        check->due = std::chrono::steady_clock::now() + schedule.confirm;
+        schedule.waiting.push_back(std::move(check));
+        return;
+    }
     const double seconds = std::chrono::duration<double>(fetchTime).count();
     const std::time_t checkedAt = Clock::Now();
     const std::string stamp = TimeText::Local(checkedAt);
+    const bool firstFailure = check->firstFailure;
 
     // The whole outcome in one locked step, to the entry wherever it now
     // stands; what the alert needs is read in the same step.
@@ -182,7 +409,7 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         if (e.field(SiteEntry::Url) != turn.url ||
             e.field(SiteEntry::SearchText) != turn.searchText) {
             fate = Fate::Edited;
-            return 0; // the Status is put back below, as for any unfinished row
+            return 0;
         }
         fate = Fate::Written;
         e.field(SiteEntry::Status) = found ? kOk : kError;
@@ -195,9 +422,10 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher)
         return kStatusBit | SiteList::ColumnBit(SiteEntry::LastCheck) |
                SiteList::ColumnBit(SiteEntry::LastResponse) | SiteList::Observer::kMarkBit;
     });
+    if (fate == Fate::Edited)
+        RestoreStatus(m_list, id, turn.status); // the outcome belongs to the old values
     if (fate != Fate::Written)
-        return; // removed: nothing to write, nobody to alert; edited: see above
-    unfinished.done = true;
+        return; // removed: nothing to write, nobody to alert
 
     RowResult result;
     result.id = id;

@@ -49,6 +49,8 @@ public:
     static constexpr int kAddressEdit = 1043;
     static constexpr int kPortEdit = 1047;
     static constexpr int kSecurityCombo = 1048;
+    static constexpr int kParallelEdit = 1049;
+    static constexpr int kConfirmEdit = 1050;
 
     // What the controls hold, as the window reads them.
     struct Controls
@@ -60,8 +62,10 @@ public:
         std::string address;
         bool enableEmail = false;
         std::string server;
-        std::string port; // edit 1047
-        int security = 0; // index of the "Connection security" drop-down
+        std::string port;           // edit 1047
+        int security = 0;           // index of the "Connection security" drop-down
+        std::string parallelChecks; // "Check up to N sites at once"
+        std::string confirmSeconds; // "Check a failing site again after N seconds ..."
     };
     // The fields as the controls show them.
     Controls Values() const;
@@ -85,11 +89,16 @@ public:
     static std::optional<std::string> CheckMinutes(const std::string& text, int& value);
     static std::optional<std::string> CheckPort(const std::string& text, int& value);
 
+    // How many sites a pass checks at once (1 to 64), and the seconds after
+    // which a failing site is checked again before alerting (0 to 3600).
+    static std::optional<std::string> CheckParallel(const std::string& text, int& value);
+    static std::optional<std::string> CheckConfirm(const std::string& text, int& value);
+
     // Takes the controls' values into the fields in the exchange order
-    // (minutes, sound flag, password, user name, address, e-mail flag,
-    // server, port, security). A number that fails its check stops it
-    // there: the fields before have their new values, that one and those
-    // after keep theirs, and the Notice says why.
+    // (minutes, parallel checks, confirm seconds, sound flag, password,
+    // user name, address, e-mail flag, server, port, security). A number that fails its check stops
+    // it there: the fields before have their new values, that one and those after keep theirs, and
+    // the Notice says why.
     std::optional<Notice> TakeValues(const Controls& controls);
 
     // The handlers. Each begins by taking the values and stops with the
@@ -120,11 +129,17 @@ public:
     // says on opening (the drop-down shows None); else none.
     std::optional<Notice> UnknownSecurityNotice() const;
 
-    // OK's writes, in this order: m_Minutes, m_EmailServer, m_EmailPort,
+    // OK's writes, in this order: m_Minutes, iParallelChecks,
+    // iConfirmSeconds, m_EmailServer, m_EmailPort,
     // m_EmailSecurity, m_EmailAddress, m_EmailUsername, m_EmailPassword.
     void SaveOnOk() const;
 
     int m_Minutes{};
+    // How many sites a check pass checks at once; 1 checks one after another.
+    int m_iParallelChecks{};
+    // A site whose check fails is checked again this many seconds later,
+    // and only a second failure raises the alerts; 0: no second look.
+    int m_iConfirmSeconds{};
     int m_PlaySound{};
     std::string m_SoundName;
     std::string m_WavPathname;

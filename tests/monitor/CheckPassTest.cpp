@@ -433,6 +433,7 @@ TEST_F(CheckPassTest, RemovedOrEditedDuringItsFetchGetsNoOutcomeAndNoAlert)
         });
     };
     CheckPass pass(list, nullptr, alerts, gate);
+    pass.SetParallelChecks(1); // the second row waits for the first
     const struct
     {
         const char* name;
@@ -625,6 +626,7 @@ namespace {
 TEST_F(CheckPassTest, StopEndsThePassWithoutAVerdictForTheSiteUnderWay)
 {
     CheckPass pass(list, nullptr, alerts, gate);
+    pass.SetParallelChecks(1); // the second row waits for the first
     server.SetHandler("/stalled", [&pass](const std::string&) {
         pass.Stop(); // from another thread, as the fetch waits for this answer
         ScriptedHttpServer::Script stalled;
