@@ -86,10 +86,11 @@ struct CheckPass::Schedule
     TransferLoop* loop = nullptr;
     std::shared_ptr<FetchWaiter> lockWaiter;
     bool lockHeld = false;
-    // The row the walk has reached, and the entries started past it when a
-    // busy host held that row back.
+    // The row the walk has reached, and the entries this pass has started:
+    // one may be past that row (a busy host held the row back), or come
+    // there again when rows move, and none is checked twice.
     int next = 0;
-    std::unordered_set<EntryId> startedAhead;
+    std::unordered_set<EntryId> started;
     std::vector<std::unique_ptr<Check>> running; // changed under m_scheduleMutex
     std::vector<std::unique_ptr<Check>> waiting; // second looks, in order of their time
     std::unordered_map<std::string, int> perHost;
@@ -298,7 +299,7 @@ void CheckPass::StartChecks(Schedule& schedule)
         }
         // Past the rows already started, the first one whose host is free.
         const int rows = m_list.RowCount();
-        while (schedule.next < rows && schedule.startedAhead.erase(m_list.IdAt(schedule.next)) > 0)
+        while (schedule.next < rows && schedule.started.count(m_list.IdAt(schedule.next)) > 0)
             ++schedule.next;
         bool started = false;
         for (int row = schedule.next; row < std::min(rows, schedule.next + kLookAhead); ++row) {
@@ -309,8 +310,7 @@ void CheckPass::StartChecks(Schedule& schedule)
                 return 0;
             });
             id = m_list.IdAt(row);
-            if (id == 0 || (row > schedule.next && schedule.startedAhead.count(id) > 0) ||
-                !hostFree(host))
+            if (id == 0 || schedule.started.count(id) > 0 || !hostFree(host))
                 continue;
             if (!MayBegin(schedule))
                 return;
@@ -335,10 +335,9 @@ bool CheckPass::TakeRow(Schedule& schedule, int row)
     });
     if (id == 0)
         return false; // the row went away just now; the walk ends at the count
+    schedule.started.insert(id);
     if (row == schedule.next)
         ++schedule.next;
-    else
-        schedule.startedAhead.insert(id);
     check->id = id;
     check->firstFailure = turn.status != kError;
     check->host = HostOf(turn.url);
