@@ -175,6 +175,7 @@ int Run(const std::vector<std::string>& args)
         pass.CheckSites();
         outOfTime = limit.Fired();
     }
+    report.Order([&list](EntryId id) { return list.RowOf(id); });
     // What a run out of time did not reach is named as not checked.
     if (outOfTime)
         for (int row = 0; row < list.RowCount(); ++row)

@@ -4,6 +4,7 @@
 #include "monitor/PassMetrics.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ public:
 
     // Whether the entry's outcome has come.
     bool Reported(EntryId id) const;
+    // Puts the sites' lines in the order of `rank` (their rows in the list),
+    // whatever the order their checks ended in.
+    void Order(const std::function<int(EntryId)>& rank);
     bool PassCompleted() const { return m_passEnded; }
     bool Saved() const { return m_saved; }
     const PassMetrics& Metrics() const { return m_metrics; }
