@@ -34,6 +34,9 @@ if ip netns list | grep -qE '^(kcli|ksrv)\b'; then
 fi
 
 make_work parallel
+# A copy, so that a build meanwhile cannot take it away.
+cp "$CHECKER" "$work/kestrelle-check"
+CHECKER=$work/kestrelle-check
 silent_pids=()
 cleanup() {
     set +e

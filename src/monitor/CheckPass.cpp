@@ -76,6 +76,8 @@ struct CheckPass::Check
     std::chrono::steady_clock::time_point started;
     bool ended = false;
     bool secondLook = false;                   // the look again after a failure
+    std::uint64_t questions = 0;               // PageTransfer::Questions() at its start
+    bool heldUp = false;                       // taken again after a log-in question
     std::chrono::steady_clock::time_point due; // of the second look
 };
 
@@ -101,6 +103,9 @@ namespace {
 // How far past the row the walk has reached a pass looks for a site of a
 // host that is not busy; more would only cost time at each start.
 constexpr int kLookAhead = 64;
+
+// Idle connections a pass keeps at least: a list's servers, for most lists.
+constexpr long kKeptConnections = 100;
 
 std::string HostOf(const std::string& url)
 {
@@ -165,6 +170,9 @@ void CheckPass::RunPass()
     schedule.lockWaiter = FetchWaiter::Sleeping();
     // A loop kept from pass to pass keeps the connections and DNS answers.
     schedule.loop = TransferLoop::Borrow();
+    // A list goes round its servers: a connection kept until the walk
+    // comes back to its server saves a round trip or two for each page.
+    schedule.loop->KeepConnections(std::max(kKeptConnections, 4L * schedule.parallel));
     {
         std::lock_guard lock(m_scheduleMutex);
         m_schedule = &schedule;
@@ -350,6 +358,7 @@ void CheckPass::Begin(Schedule& schedule, std::unique_ptr<Check> check)
     Check& c = *check;
     c.ended = false;
     c.started = std::chrono::steady_clock::now();
+    c.questions = PageTransfer::Questions();
     c.transfer = std::make_unique<PageTransfer>(c.turn.url, std::string(), false, nullptr);
     c.transfer->SetSearchText(c.turn.searchText);
     ++schedule.perHost[c.host];
@@ -380,9 +389,20 @@ void CheckPass::Conclude(Schedule& schedule, std::unique_ptr<Check> check)
     const auto fetchTime = std::chrono::steady_clock::now() - check->started;
     const FetchOutcome outcome = transfer.Outcome();
     std::string page = transfer.PageText().TakeText();
-    check->transfer.reset(); // its connection stays with the loop
     const std::string reason = Verdict(outcome, page, turn.searchText);
     const bool found = reason == kTextFound;
+    if (!found && !check->heldUp && !transfer.CredentialsTried() &&
+        PageTransfer::Questions() != check->questions) {
+        // A log-in question was open while this page came, and held up
+        // the loop's transfers: its time bounds ran out on the user's
+        // time, not the server's. Taken again at once, once.
+        check->heldUp = true;
+        check->due = std::chrono::steady_clock::now();
+        check->transfer.reset();
+        schedule.waiting.insert(schedule.waiting.begin(), std::move(check));
+        return;
+    }
+    check->transfer.reset(); // its connection stays with the loop
     if (!found && schedule.confirm.count() > 0 && !check->secondLook) {
         // Only a second failure counts; the row shows "CHECKING" till then.
         check->secondLook = true;

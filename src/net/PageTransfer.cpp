@@ -23,6 +23,8 @@ constexpr char kUserAgentLine[] =
 
 using Clock = std::chrono::steady_clock;
 
+std::atomic<std::uint64_t> g_questions{0};
+
 // The header lines handed to libcurl for each mode: made once, never freed,
 // for the same reason. Null when there was no memory.
 curl_slist* HeaderList(bool pageMode)
@@ -394,7 +396,12 @@ bool PageTransfer::Next(int curlResult)
             m_password = inAddress->password;
             m_fromAddress = true;
         } else if (const auto prompt = FetchSettings::GetCredentialsPrompt()) {
-            if (auto credentials = prompt->Ask(m_url, m_authHead)) {
+            // Counted before and after: the question holds up every other
+            // transfer of this thread's loop meanwhile.
+            g_questions.fetch_add(1, std::memory_order_relaxed);
+            auto credentials = prompt->Ask(m_url, m_authHead);
+            g_questions.fetch_add(1, std::memory_order_relaxed);
+            if (credentials) {
                 m_user = credentials->user;
                 m_password = credentials->password;
                 m_asked = true;
@@ -800,6 +807,11 @@ void PageTransfer::EndBody(bool complete)
     m_received = complete && !m_failed;
     if (!m_received)
         std::remove(m_filePath.c_str());
+}
+
+std::uint64_t PageTransfer::Questions()
+{
+    return g_questions.load(std::memory_order_relaxed);
 }
 
 std::string PageTransfer::PageHeaderBlock()

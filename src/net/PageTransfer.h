@@ -105,6 +105,12 @@ public:
     // A TLS failure as libcurl words it, made short: "certificate has expired".
     static std::string TlsText(const std::string& libcurlText);
 
+    // Whether this fetch met a 401 and tried credentials.
+    bool CredentialsTried() const { return m_credentialsTried; }
+    // Counts the log-in questions asked by the process's transfers, twice
+    // each: as it is asked and as it is answered.
+    static std::uint64_t Questions();
+
     // The loop this transfer runs in, so that Cancel can wake its wait.
     std::atomic<TransferLoop*> loop{nullptr};
 

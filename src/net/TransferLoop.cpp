@@ -300,6 +300,12 @@ bool TransferLoop::Begin(PageTransfer& transfer, std::function<void()> ended)
     return true;
 }
 
+void TransferLoop::KeepConnections(long count)
+{
+    if (m_multi)
+        curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, count);
+}
+
 void TransferLoop::Step(std::chrono::milliseconds wait)
 {
     if (m_running || !m_multi)

@@ -49,6 +49,9 @@ public:
     bool Begin(PageTransfer& transfer, std::function<void()> ended);
     void Step(std::chrono::milliseconds wait);
     std::size_t Running() const { return m_active.size(); }
+    // How many idle connections the loop keeps for later transfers to the
+    // same servers (libcurl's own choice is four per transfer under way).
+    void KeepConnections(long count);
 
     // Hands the transfer to the transfer thread and returns at once;
     // `ended` is called on that thread once the transfer is over. False

@@ -5,6 +5,7 @@
 
 #include "monitor/SiteList.h"
 #include "net/CPageFetcher.h"
+#include "net/CredentialsPrompt.h"
 #include "net/FetchSettings.h"
 #include "platform/AsciiText.h"
 #include "support/ScriptedHttpServer.h"
@@ -320,6 +321,36 @@ TEST_F(CheckPassParallelTest, AFetchOfItsOwnWaitsOnlyForTheTransfersUnderWay)
     const auto own = std::find(overlap.order.begin(), overlap.order.end(), "/own");
     ASSERT_NE(own, overlap.order.end());
     EXPECT_LE(own - overlap.order.begin(), 4);
+}
+
+// A log-in question holds up the other pages under way, whose time runs
+// out on the user's time: they are taken again rather than found down.
+TEST_F(CheckPassParallelTest, APageHeldUpByALogInQuestionIsTakenAgain)
+{
+    struct SlowUser : CredentialsPrompt
+    {
+        std::optional<Credentials> Ask(const std::string&, const std::string&) override
+        {
+            std::this_thread::sleep_for(3s);
+            return std::nullopt;
+        }
+    };
+    FetchSettings::SetCredentialsPrompt(std::make_shared<SlowUser>());
+    FetchSettings::SetTimeoutsForTests({2s, 1, 10s, 2s});
+    server.SetResponse("/login",
+                       ScriptedHttpServer::Response(401, "Unauthorized",
+                                                    {"WWW-Authenticate: Basic realm=\"x\""}, ""));
+    ScriptedHttpServer::Script slow;
+    slow.steps = {{"", 300ms}, {Page("Welcome"), 0ms}};
+    server.SetScript("/page", slow);
+    list.Append(Site(On(0, "/login"), ""));
+    list.Append(Site(On(1, "/page"), "Welcome"));
+    CheckPass pass(list, nullptr, alerts, gate);
+    pass.CheckSites();
+    FetchSettings::ResetForTests();
+    EXPECT_EQ(list.Text(0, SiteEntry::Status), "ERROR");
+    EXPECT_EQ(list.Text(1, SiteEntry::Status), "OK") << list.Row(1)->reason;
+    EXPECT_EQ(alerts.raised.size(), 1u);
 }
 
 } // namespace
