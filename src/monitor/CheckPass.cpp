@@ -93,8 +93,9 @@ struct CheckPass::Schedule
     // there again when rows move, and none is checked twice.
     int next = 0;
     std::unordered_set<EntryId> started;
-    std::vector<std::unique_ptr<Check>> running; // changed under m_scheduleMutex
-    std::vector<std::unique_ptr<Check>> waiting; // second looks, in order of their time
+    std::unordered_map<EntryId, std::string> hostOf; // of the rows held back so far
+    std::vector<std::unique_ptr<Check>> running;     // changed under m_scheduleMutex
+    std::vector<std::unique_ptr<Check>> waiting;     // second looks, in order of their time
     std::unordered_map<std::string, int> perHost;
 };
 
@@ -311,14 +312,15 @@ void CheckPass::StartChecks(Schedule& schedule)
             ++schedule.next;
         bool started = false;
         for (int row = schedule.next; row < std::min(rows, schedule.next + kLookAhead); ++row) {
-            std::string host;
-            EntryId id = 0;
-            m_list.UpdateRow(row, [&](SiteEntry& e) -> unsigned {
-                host = HostOf(e.field(SiteEntry::Url));
-                return 0;
-            });
-            id = m_list.IdAt(row);
-            if (id == 0 || schedule.started.count(id) > 0 || !hostFree(host))
+            const EntryId id = m_list.IdAt(row);
+            if (id == 0 || schedule.started.count(id) > 0)
+                continue;
+            // Looked at again and again while its host is busy: its host
+            // is worked out once (TakeRow takes the address afresh).
+            auto known = schedule.hostOf.find(id);
+            if (known == schedule.hostOf.end())
+                known = schedule.hostOf.emplace(id, HostOf(m_list.Text(row, SiteEntry::Url))).first;
+            if (!hostFree(known->second))
                 continue;
             if (!MayBegin(schedule))
                 return;
@@ -334,7 +336,15 @@ bool CheckPass::TakeRow(Schedule& schedule, int row)
 {
     auto check = std::make_unique<Check>();
     Turn& turn = check->turn;
-    const EntryId id = m_list.UpdateRow(row, [&turn](SiteEntry& e) {
+    bool busy = false;
+    const EntryId id = m_list.UpdateRow(row, [&](SiteEntry& e) -> unsigned {
+        // The host as the row holds it now: it may have been edited since
+        // it was looked at.
+        check->host = HostOf(e.field(SiteEntry::Url));
+        if (schedule.perHost[check->host] >= kChecksPerHost) {
+            busy = true;
+            return 0;
+        }
         turn.url = e.field(SiteEntry::Url);
         turn.searchText = e.field(SiteEntry::SearchText);
         turn.status = e.field(SiteEntry::Status);
@@ -343,12 +353,15 @@ bool CheckPass::TakeRow(Schedule& schedule, int row)
     });
     if (id == 0)
         return false; // the row went away just now; the walk ends at the count
+    if (busy) {
+        schedule.hostOf[id] = check->host;
+        return false;
+    }
     schedule.started.insert(id);
     if (row == schedule.next)
         ++schedule.next;
     check->id = id;
     check->firstFailure = turn.status != kError;
-    check->host = HostOf(turn.url);
     Begin(schedule, std::move(check));
     return true;
 }
