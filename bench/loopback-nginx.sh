@@ -6,8 +6,12 @@
 # serves WORK/www on 127.0.0.1:PORT with a private configuration, logs and
 # temporary files under WORK, waits until WORK/www/page.html answers and
 # leaves the server's process id in nginx_pid (the caller ends it).
+# NGINX_LISTEN (default 127.0.0.1) is the address it listens on, and
+# NGINX_NETNS a network namespace to run it (and the probe) in.
 start_nginx() {
-    local work=$1 port=$2 extra=${3:-}
+    local work=$1 port=$2 extra=${3:-} listen=${NGINX_LISTEN:-127.0.0.1}
+    local in=()
+    [[ -n "${NGINX_NETNS:-}" ]] && in=(ip netns exec "$NGINX_NETNS")
     mkdir -p "$work/logs" "$work/tmp"
     cat >"$work/nginx.conf" <<CONF
 worker_processes 1;
@@ -22,16 +26,16 @@ http {
     uwsgi_temp_path $work/tmp;
     scgi_temp_path $work/tmp;
     server {
-        listen 127.0.0.1:$port;
+        listen $listen:$port;
         root $work/www;
         $extra
     }
 }
 CONF
-    /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
+    "${in[@]}" /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" -g 'daemon off;' &
     nginx_pid=$!
     for _ in $(seq 1 50); do
-        curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
+        "${in[@]}" curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$port/page.html" && break
         sleep 0.1
     done
 }

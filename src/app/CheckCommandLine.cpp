@@ -32,6 +32,7 @@ enum class Kind
     Days,            // a whole number of days, 1 to 36500
     Seconds,         // a number of seconds above 0
     CertificateDays, // WARN or WARN,CRIT: whole days, 1 to 36500, CRIT not above WARN
+    Count,           // a whole number from `low` to `high`
 };
 
 struct Valued
@@ -43,6 +44,8 @@ struct Valued
     std::string CheckOptions::*text;
     double CheckOptions::*seconds;
     const char* help;
+    int CheckOptions::*count = nullptr;
+    int low = 0, high = 0;
 };
 
 const Valued kValued[] = {
@@ -60,6 +63,14 @@ const Valued kValued[] = {
     {"-C", "--certificate", "WARN[,CRIT]", Kind::CertificateDays, nullptr, nullptr,
      "a site whose https certificate expires within WARN days is WARNING\n"
      "            (exit 1), within CRIT days CRITICAL (exit 2); its page is checked too"},
+    {nullptr, "--parallel", "N", Kind::Count, nullptr, nullptr,
+     "check up to N sites at once, at most 2 of them on one host; 1 checks one\n"
+     "            after another in the list's order (default 8)",
+     &CheckOptions::parallel, 1, CheckPass::kMostParallelChecks},
+    {nullptr, "--confirm", "SECONDS", Kind::Count, nullptr, nullptr,
+     "check a failing site again SECONDS later before it counts as down\n"
+     "            (default 0: the first failure counts)",
+     &CheckOptions::confirm, 0, CheckPass::kMostConfirmSeconds},
     {nullptr, "--metrics", "FILE", Kind::Text, &CheckOptions::metrics, nullptr,
      "after the pass, replace FILE with the outcome in the Prometheus text\n"
      "            format (for node_exporter's textfile collector)"},
@@ -121,6 +132,17 @@ bool TakeValue(const Valued& option, const std::string& value, CheckOptions& opt
         options.certificateCritical = crit;
         return true;
     }
+    case Kind::Count: {
+        const long count = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || count < option.low || count > option.high) {
+            error = std::string(option.name) + " takes a whole number from " +
+                    std::to_string(option.low) + " to " + std::to_string(option.high) + ", got '" +
+                    value + "'";
+            return false;
+        }
+        options.*option.count = static_cast<int>(count);
+        return true;
+    }
     case Kind::Seconds: {
         const double seconds = std::strtod(value.c_str(), &end);
         if (value.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
@@ -139,7 +161,8 @@ bool TakeValue(const Valued& option, const std::string& value, CheckOptions& opt
 std::string Check(const CheckOptions& o, bool fileGiven, bool sinceGiven)
 {
     const bool pass = !o.url.empty() || !o.text.empty() || o.timeout > 0 || o.warning > 0 ||
-                      o.critical > 0 || !o.metrics.empty() || o.certificateWarning > 0;
+                      o.critical > 0 || !o.metrics.empty() || o.certificateWarning > 0 ||
+                      o.parallel != CheckPass::kDefaultParallelChecks || o.confirm != 0;
     if (o.history.empty() && (sinceGiven || o.csv))
         return "--since and --csv belong to --history";
     if (!o.history.empty() && (o.save || o.mail || fileGiven || pass))
@@ -225,7 +248,8 @@ std::string CheckCommandLine::Usage()
         "       kestrelle-check -u URL -s TEXT [--mail]\n"
         "       kestrelle-check --history SITE [--since DAYS] [--csv]\n"
         "  and, with the first two: [-t SECONDS] [-w SECONDS] [-c SECONDS]\n"
-        "                           [-C WARN[,CRIT]] [--metrics FILE]\n"
+        "                           [-C WARN[,CRIT]] [--parallel N] [--confirm SECONDS]\n"
+        "                           [--metrics FILE]\n"
         "Checks every site of a Kestrelle site list once, as a monitoring plugin: the\n"
         "first line is the status line with performance data after \"|\", then one line\n"
         "per site (its status, OK or ERROR, its name and its address, for ERROR also\n"

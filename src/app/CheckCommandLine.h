@@ -1,11 +1,14 @@
 #pragma once
 
+#include "monitor/CheckPass.h"
+
 #include <string>
 #include <vector>
 
 // The checker's command line, in the monitoring plugins' manner:
 //   kestrelle-check [--save] [--mail] [-t SECONDS] [-w SECONDS] [-c SECONDS]
-//                   [-C WARN[,CRIT]] [--metrics FILE] [FILE]
+//                   [-C WARN[,CRIT]] [--parallel N] [--confirm SECONDS]
+//                   [--metrics FILE] [FILE]
 //   kestrelle-check -u URL -s TEXT [--mail] [-t ...] [-w ...] [-c ...] [--metrics FILE]
 //   kestrelle-check --history SITE [--since DAYS] [--csv]
 //
@@ -33,6 +36,8 @@ struct CheckOptions
     // (exit 1), within the second CRITICAL (exit 2); 0: not asked.
     int certificateWarning = 0;
     int certificateCritical = 0;
+    int parallel = CheckPass::kDefaultParallelChecks; // sites checked at once
+    int confirm = 0; // seconds before a failing site is checked again; 0: never
 };
 
 class CheckCommandLine

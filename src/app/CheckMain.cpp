@@ -172,12 +172,15 @@ int Run(const std::vector<std::string>& args)
     pass.SetObserver(&report);
     pass.SetRecorder(history.get());
     pass.SetCertificateWarnDays(options.certificateWarning);
+    pass.SetParallelChecks(options.parallel);
+    pass.SetConfirmSeconds(options.confirm);
     bool outOfTime = false;
     {
         RunLimit limit(pass, options.timeout);
         pass.CheckSites();
         outOfTime = limit.Fired();
     }
+    report.Order([&list](EntryId id) { return list.RowOf(id); });
     // What a run out of time did not reach is named as not checked, and so
     // is what an offline pass could not reach.
     if (outOfTime || report.Offline())

@@ -127,6 +127,12 @@ bool CheckReport::Reported(EntryId id) const
     return std::any_of(m_rows.begin(), m_rows.end(), [id](const auto& r) { return r.id == id; });
 }
 
+void CheckReport::Order(const std::function<int(EntryId)>& rank)
+{
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [&](const auto& a, const auto& b) { return rank(a.id) < rank(b.id); });
+}
+
 void CheckReport::NotChecked(const std::string& url)
 {
     CheckPass::RowResult row;

@@ -4,6 +4,7 @@
 #include "monitor/PassMetrics.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ public:
 
     // Whether the entry's outcome has come.
     bool Reported(EntryId id) const;
+    // Puts the sites' lines in the order of `rank` (their rows in the list),
+    // whatever the order their checks ended in.
+    void Order(const std::function<int(EntryId)>& rank);
     bool PassCompleted() const { return m_passEnded; }
     // The pass found the computer offline: the sites it could not reach are
     // not checked, and the status line says "network unreachable".

@@ -6,18 +6,24 @@
 #include "monitor/HistoryStore.h"
 #include "monitor/NoticeText.h"
 #include "monitor/SiteList.h"
-#include "net/CPageFetcher.h"
 #include "net/FetchAddress.h"
+#include "net/FetchLock.h"
 #include "net/FetchOutcome.h"
+#include "net/FetchWaiter.h"
+#include "net/PageTransfer.h"
+#include "net/TransferLoop.h"
+#include "platform/AsciiText.h"
 #include "platform/Clock.h"
 #include "platform/TimeText.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <memory>
-#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -60,6 +66,60 @@ void RestoreStatus(SiteList& list, EntryId id, const std::string& status)
 
 } // namespace
 
+// One site's check within a pass, from the row's "CHECKING" to its outcome.
+struct CheckPass::Check
+{
+    EntryId id = 0;
+    Turn turn;
+    bool wasLogIn = false; // the entry's last check wanted a log-in
+    std::string host;      // of the address, lower case: the bound per host counts it
+    std::unique_ptr<PageTransfer> transfer;
+    std::chrono::steady_clock::time_point started;
+    bool ended = false;
+    bool secondLook = false;                   // the look again after a failure
+    std::chrono::steady_clock::time_point due; // of the second look
+};
+
+struct CheckPass::Schedule
+{
+    int parallel = 1;
+    Observer* observer = nullptr; // none for a check of single sites
+    // A check of single sites: these entries, in turn, instead of the rows.
+    std::vector<EntryId> only;
+    std::size_t nextOnly = 0;
+    std::chrono::seconds confirm{0};
+    TransferLoop* loop = nullptr;
+    std::shared_ptr<FetchWaiter> lockWaiter;
+    bool lockHeld = false;
+    // The row the walk has reached, and the entries this pass has started:
+    // one may be past that row (a busy host held the row back), or come
+    // there again when rows move, and none is checked twice.
+    int next = 0;
+    std::unordered_set<EntryId> started;
+    std::unordered_map<EntryId, std::string> hostOf; // of the rows held back so far
+    std::vector<std::unique_ptr<Check>> running;     // changed under m_scheduleMutex
+    std::vector<std::unique_ptr<Check>> waiting;     // second looks, in order of their time
+    std::unordered_map<std::string, int> perHost;
+};
+
+namespace {
+
+// How far past the row the walk has reached a pass looks for a site of a
+// host that is not busy; more would only cost time at each start.
+constexpr int kLookAhead = 64;
+
+// Idle connections a pass keeps at least: a list's servers, for most lists.
+constexpr long kKeptConnections = 100;
+
+std::string HostOf(const std::string& url)
+{
+    const auto parts =
+        FetchAddress::Split(FetchAddress::Canonicalize(FetchAddress::FullAddress(url)));
+    return parts ? AsciiText::Lower(parts->server) : std::string();
+}
+
+} // namespace
+
 PassGate& CheckPass::ProcessGate()
 {
     static PassGate gate;
@@ -69,6 +129,16 @@ PassGate& CheckPass::ProcessGate()
 CheckPass::CheckPass(SiteList& list, DataFileSaver* saver, AlertSink& alerts, PassGate& gate)
     : m_list(list), m_saver(saver), m_alerts(alerts), m_gate(gate)
 {
+}
+
+void CheckPass::SetParallelChecks(int count)
+{
+    m_parallelChecks.store(std::clamp(count, 1, kMostParallelChecks));
+}
+
+void CheckPass::SetConfirmSeconds(int seconds)
+{
+    m_confirmSeconds.store(std::clamp(seconds, 0, kMostConfirmSeconds));
 }
 
 bool CheckPass::CheckSites()
@@ -104,40 +174,52 @@ bool CheckPass::RunGate()
 void CheckPass::Stop()
 {
     m_stopped.store(true);
-    std::lock_guard lock(m_fetcherMutex);
-    if (m_fetcher)
-        m_fetcher->Cancel();
+    std::lock_guard lock(m_scheduleMutex);
+    if (!m_schedule)
+        return;
+    for (const auto& check : m_schedule->running)
+        check->transfer->Cancel(); // wakes the loop
+    m_schedule->loop->Wake();      // a pass waiting for a second look
+    m_schedule->lockWaiter->Wake();
 }
 
 void CheckPass::RunPass()
 {
-    std::vector<EntryId> sites;
+    Schedule schedule;
     {
         std::lock_guard lock(m_owedMutex);
-        sites.swap(m_owedSites);
+        schedule.only.swap(m_owedSites);
     }
     // A request of another pass object sharing the gate runs this one whole,
     // as it always has.
-    const bool whole = m_wholePassOwed.exchange(false) || sites.empty();
-    CPageFetcher fetcher;
+    const bool whole = m_wholePassOwed.exchange(false) || schedule.only.empty();
+    if (whole)
+        schedule.only.clear();
+    // The observer hears of whole passes only: what it sums up is a pass.
+    schedule.observer = whole ? m_observer : nullptr;
     m_alerts.PassStarted();
+    schedule.parallel = m_parallelChecks.load();
+    schedule.confirm = std::chrono::seconds(m_confirmSeconds.load());
+    schedule.lockWaiter = FetchWaiter::Sleeping();
+    // A loop kept from pass to pass keeps the connections and DNS answers.
+    schedule.loop = TransferLoop::Borrow();
+    // A list goes round its servers: a connection kept until the walk
+    // comes back to its server saves a round trip or two for each page.
+    schedule.loop->KeepConnections(std::max(kKeptConnections, 4L * schedule.parallel));
     {
-        std::lock_guard lock(m_fetcherMutex);
-        m_fetcher = &fetcher;
+        std::lock_guard lock(m_scheduleMutex);
+        m_schedule = &schedule;
     }
-    struct Release
+    // Also when an exception ends the pass: no transfer may outlive it, and
+    // no row may be left showing "CHECKING".
+    struct End
     {
         CheckPass& pass;
-        ~Release()
-        {
-            std::lock_guard lock(pass.m_fetcherMutex);
-            pass.m_fetcher = nullptr;
-        }
-    } release{*this};
-    // The observer hears of whole passes only: what it sums up is a pass.
-    Observer* const observer = whole ? m_observer : nullptr;
-    if (observer)
-        observer->PassStarted();
+        Schedule& schedule;
+        ~End() { pass.EndSchedule(schedule); }
+    } end{*this, schedule};
+    if (schedule.observer)
+        schedule.observer->PassStarted();
 
     m_hold.Begin();
     m_written.store(0);
@@ -153,15 +235,51 @@ void CheckPass::RunPass()
         }
     } unsettled{m_hold};
 
-    // The count is read again after every row: rows removed meanwhile end
-    // the pass early instead of letting it read past the list.
-    if (whole) {
-        for (int i = 0; i < m_list.RowCount() && !m_stopped.load(); ++i)
-            CheckRow(i, fetcher, 0, observer);
-    } else {
-        for (std::size_t i = 0; i < sites.size() && !m_stopped.load(); ++i)
-            CheckRow(-1, fetcher, sites[i], observer);
+    using SteadyClock = std::chrono::steady_clock;
+    std::vector<Check*> ended;
+    for (;;) {
+        const bool stopping = m_stopped.load() || TransferLoop::Closing();
+        if (!stopping)
+            StartChecks(schedule);
+        if (schedule.running.empty()) {
+            // Held only while transfers of the pass run: a fetch of the
+            // desktop's own never waits for more than those.
+            if (schedule.lockHeld) {
+                FetchLock::Instance().Release();
+                schedule.lockHeld = false;
+            }
+            // The count is read again each time: rows removed meanwhile end
+            // the pass early instead of letting it read past the list.
+            const bool allTaken = whole ? schedule.next >= m_list.RowCount()
+                                        : schedule.nextOnly >= schedule.only.size();
+            if (stopping || (schedule.waiting.empty() && allTaken))
+                break;
+        }
+        auto wait = std::chrono::milliseconds(1000);
+        if (!schedule.waiting.empty())
+            wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(
+                                  schedule.waiting.front()->due - SteadyClock::now()),
+                              std::chrono::milliseconds(0), wait);
+        schedule.loop->Step(wait);
+        // The checks that ended, in the order they did, each on its own.
+        ended.clear();
+        for (const auto& check : schedule.running)
+            if (check->ended)
+                ended.push_back(check.get());
+        for (Check* done : ended) {
+            std::unique_ptr<Check> check;
+            {
+                std::lock_guard lock(m_scheduleMutex);
+                const auto it = std::find_if(schedule.running.begin(), schedule.running.end(),
+                                             [done](const auto& c) { return c.get() == done; });
+                check = std::move(*it);
+                schedule.running.erase(it);
+            }
+            --schedule.perHost[check->host];
+            Conclude(schedule, std::move(check));
+        }
     }
+    EndSchedule(schedule);
 
     const bool offline = m_hold.End(m_probe ? *m_probe : m_routes);
     unsettled.ended = true;
@@ -172,17 +290,125 @@ void CheckPass::RunPass()
         saved = m_saver->SaveAndWait(m_list);
     if (m_recorder)
         m_recorder->PassFinished();
-    if (observer) {
+    if (schedule.observer) {
         if (offline)
-            observer->PassOffline();
-        observer->PassEnded(saved);
+            schedule.observer->PassOffline();
+        schedule.observer->PassEnded(saved);
     }
 }
 
-void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer* observer)
+void CheckPass::EndSchedule(Schedule& schedule)
 {
-    Turn turn;
-    const auto take = [&turn](SiteEntry& e) -> unsigned {
+    if (!schedule.loop)
+        return; // ended already
+    for (const auto& check : schedule.running)
+        check->transfer->Cancel();
+    while (schedule.loop->Running() > 0)
+        schedule.loop->Step(std::chrono::milliseconds(100));
+    if (schedule.lockHeld)
+        FetchLock::Instance().Release();
+    schedule.lockHeld = false;
+    {
+        std::lock_guard lock(m_scheduleMutex);
+        m_schedule = nullptr;
+    }
+    for (auto* checks : {&schedule.running, &schedule.waiting})
+        for (const auto& check : *checks)
+            RestoreStatus(m_list, check->id, check->turn.status);
+    schedule.running.clear();
+    schedule.waiting.clear();
+    TransferLoop::Return(schedule.loop);
+    schedule.loop = nullptr;
+}
+
+bool CheckPass::MayBegin(Schedule& schedule)
+{
+    FetchLock& lock = FetchLock::Instance();
+    if (schedule.lockHeld)
+        return !lock.Contended(); // the waiting fetch goes once those under way have ended
+    schedule.lockHeld = lock.Acquire(*schedule.lockWaiter, [this] { return m_stopped.load(); });
+    return schedule.lockHeld;
+}
+
+void CheckPass::StartChecks(Schedule& schedule)
+{
+    const auto hostFree = [&](const std::string& host) {
+        return schedule.perHost[host] < kChecksPerHost;
+    };
+    while (static_cast<int>(schedule.running.size()) < schedule.parallel && !m_stopped.load()) {
+        // A second look that is due, before any new row.
+        const auto now = std::chrono::steady_clock::now();
+        const auto due =
+            std::find_if(schedule.waiting.begin(), schedule.waiting.end(),
+                         [&](const auto& c) { return c->due <= now && hostFree(c->host); });
+        if (due != schedule.waiting.end()) {
+            if (!MayBegin(schedule))
+                return;
+            std::unique_ptr<Check> check = std::move(*due);
+            schedule.waiting.erase(due);
+            // The entry as it is now: gone or edited, the look is not taken.
+            bool same = false;
+            m_list.UpdateEntry(check->id, [&](SiteEntry& e) -> unsigned {
+                same = e.field(SiteEntry::Url) == check->turn.url &&
+                       e.field(SiteEntry::SearchText) == check->turn.searchText;
+                return 0;
+            });
+            if (!same) {
+                RestoreStatus(m_list, check->id, check->turn.status);
+                continue;
+            }
+            Begin(schedule, std::move(check));
+            continue;
+        }
+        if (!schedule.only.empty()) {
+            // Single sites, in turn: one whose host is busy waits its turn.
+            if (schedule.nextOnly >= schedule.only.size() || !MayBegin(schedule))
+                return;
+            const EntryId id = schedule.only[schedule.nextOnly];
+            if (schedule.started.count(id) == 0 && TakeRow(schedule, -1, id) == Take::Busy)
+                return;
+            ++schedule.nextOnly; // checked, asked for twice, or gone
+            continue;
+        }
+        // Past the rows already started, the first one whose host is free.
+        const int rows = m_list.RowCount();
+        while (schedule.next < rows && schedule.started.count(m_list.IdAt(schedule.next)) > 0)
+            ++schedule.next;
+        bool started = false;
+        for (int row = schedule.next; row < std::min(rows, schedule.next + kLookAhead); ++row) {
+            const EntryId id = m_list.IdAt(row);
+            if (id == 0 || schedule.started.count(id) > 0)
+                continue;
+            // Looked at again and again while its host is busy: its host
+            // is worked out once (TakeRow takes the address afresh).
+            auto known = schedule.hostOf.find(id);
+            if (known == schedule.hostOf.end())
+                known = schedule.hostOf.emplace(id, HostOf(m_list.Text(row, SiteEntry::Url))).first;
+            if (!hostFree(known->second))
+                continue;
+            if (!MayBegin(schedule))
+                return;
+            started = TakeRow(schedule, row, 0) == Take::Started;
+            break;
+        }
+        if (!started)
+            return;
+    }
+}
+
+CheckPass::Take CheckPass::TakeRow(Schedule& schedule, int row, EntryId only)
+{
+    auto check = std::make_unique<Check>();
+    Turn& turn = check->turn;
+    bool busy = false;
+    const auto take = [&](SiteEntry& e) -> unsigned {
+        // The host as the row holds it now: it may have been edited since
+        // it was looked at.
+        check->host = HostOf(e.field(SiteEntry::Url));
+        if (schedule.perHost[check->host] >= kChecksPerHost) {
+            busy = true;
+            return 0;
+        }
         turn.url = e.field(SiteEntry::Url);
         turn.searchText = e.field(SiteEntry::SearchText);
         turn.status = e.field(SiteEntry::Status);
@@ -193,59 +419,87 @@ void CheckPass::CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer*
     const EntryId id =
         only != 0 ? (m_list.UpdateEntry(only, take) ? only : 0) : m_list.UpdateRow(row, take);
     if (id == 0)
-        return; // the row went away just now; the loop ends at the count
+        return Take::Gone; // the row went away just now; the walk ends at the count
+    if (busy) {
+        schedule.hostOf[id] = check->host;
+        return Take::Busy;
+    }
+    schedule.started.insert(id);
+    if (only == 0 && row == schedule.next)
+        ++schedule.next;
+    check->id = id;
+    check->wasLogIn = turn.reason == FetchOutcome::kNeedsLogIn;
+    Begin(schedule, std::move(check));
+    return Take::Started;
+}
 
-    // Whatever ends this row's check early (an exception from the fetch)
-    // must not leave the entry showing "CHECKING".
-    struct Unfinished
+void CheckPass::Begin(Schedule& schedule, std::unique_ptr<Check> check)
+{
+    Check& c = *check;
+    c.ended = false;
+    c.started = std::chrono::steady_clock::now();
+    c.transfer = std::make_unique<PageTransfer>(c.turn.url, std::string(), false, nullptr);
+    c.transfer->SetSearchText(c.turn.searchText);
+    ++schedule.perHost[c.host];
     {
-        SiteList& list;
-        EntryId id;
-        const std::string& status;
-        bool done = false;
-        ~Unfinished()
-        {
-            if (!done)
-                RestoreStatus(list, id, status);
-        }
-    } unfinished{m_list, id, turn.status};
-
-    // Anything but "ERROR" starts an outage, a "CHECKING" left in the file
-    // by a save during an earlier pass included. A site that only wanted a
-    // log-in was not down, so its next failure starts one; for a log-in
-    // itself the flag tells the first check that wanted it.
-    const bool wasLogIn = turn.reason == FetchOutcome::kNeedsLogIn;
-
-    const auto fetchStart = std::chrono::steady_clock::now();
-    fetcher.SetSearchText(turn.searchText);
-    fetcher.Fetch(turn.url, std::string());
-    const auto fetchTime = std::chrono::steady_clock::now() - fetchStart;
-    const FetchOutcome outcome = fetcher.Outcome();
-    // A cancelled fetch looks like a failed one: it says nothing of the site.
+        std::lock_guard lock(m_scheduleMutex);
+        schedule.running.push_back(std::move(check));
+    }
+    // A Stop that came before the transfer was listed has not reached it.
     if (m_stopped.load())
+        c.transfer->Cancel();
+    if (!schedule.loop->Begin(*c.transfer, [&c] { c.ended = true; })) {
+        c.transfer->Cancel(); // the process is ending: it never ran
+        c.ended = true;
+    }
+}
+
+void CheckPass::Conclude(Schedule& schedule, std::unique_ptr<Check> check)
+{
+    const Turn& turn = check->turn;
+    const EntryId id = check->id;
+    PageTransfer& transfer = *check->transfer;
+    // A cancelled fetch looks like a failed one: it says nothing of the
+    // site, whose row gets its earlier Status back.
+    if (m_stopped.load() || transfer.Cancelled()) {
+        RestoreStatus(m_list, id, turn.status);
         return;
-    const bool firstFailure = outcome.failure == FetchOutcome::kNeedsLogIn
-                                  ? !wasLogIn
-                                  : turn.status != kError || wasLogIn;
+    }
+    const auto fetchTime = std::chrono::steady_clock::now() - check->started;
+    const FetchOutcome outcome = transfer.Outcome();
     auto done = std::make_shared<Finished>();
+    done->page = transfer.PageText().TakeText();
+    done->reason = Verdict(outcome, done->page, turn.searchText);
+    check->transfer.reset(); // its connection stays with the loop
+    const bool found = done->reason == kTextFound;
+    const bool logIn = outcome.failure == FetchOutcome::kNeedsLogIn;
+    // A log-in wanted is not an outage: no second look for it.
+    if (!found && !logIn && schedule.confirm.count() > 0 && !check->secondLook) {
+        // Only a second failure counts; the row shows "CHECKING" till then.
+        check->secondLook = true;
+        check->due = std::chrono::steady_clock::now() + schedule.confirm;
+        schedule.waiting.push_back(std::move(check));
+        return;
+    }
     done->id = id;
     done->url = turn.url;
     done->searchText = turn.searchText;
     done->status = turn.status;
-    done->page = fetcher.TakeText();
-    done->reason = Verdict(outcome, done->page, turn.searchText);
     done->httpStatus = static_cast<int>(outcome.status);
     done->fetchMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(fetchTime).count());
     done->seconds = std::chrono::duration<double>(fetchTime).count();
     done->checkedAt = Clock::Now();
     done->certificateExpiry = outcome.certificateExpiry;
-    done->firstFailure = firstFailure;
-    done->wasLogIn = wasLogIn;
-    done->observer = observer;
+    // Anything but "ERROR" starts an outage, a "CHECKING" left in the file
+    // by a save during an earlier pass included. A site that only wanted a
+    // log-in was not down, so its next failure starts one; for a log-in
+    // itself the flag tells the first check that wanted it.
+    done->firstFailure = logIn ? !check->wasLogIn : turn.status != kError || check->wasLogIn;
+    done->wasLogIn = check->wasLogIn;
+    done->observer = schedule.observer;
 
     // A site that could not be reached may only show that this computer
     // has no network: its outcome may wait for the rest of the pass.
-    unfinished.done = true;
     m_hold.Settle(
         OfflineHold::KindOf(outcome, turn.url), [this, done] { WriteOutcome(*done); },
         [this, id, status = turn.status] { RestoreStatus(m_list, id, status); });

@@ -7,23 +7,30 @@
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 struct FetchOutcome;
 class CheckRecorder;
-class CPageFetcher;
 class DataFileSaver;
 class SiteList;
 
-// One check pass over a site list: each row in turn is marked "CHECKING",
-// its page fetched, its search text looked for, and the outcome written into
-// the entry; a site whose text is missing goes to the alert sink. At the end
-// the list is saved to the data file.
+// One check pass over a site list: each row is marked "CHECKING" when its
+// page is asked for, its search text looked for, and the outcome written
+// into the entry as soon as its page has come; a site whose text is missing
+// goes to the alert sink. At the end the list is saved to the data file.
+//
+// Several pages are fetched at once (SetParallelChecks), at most
+// kChecksPerHost of them from one host, so that a pass takes about as long
+// as its slowest sites rather than the sum of all. Rows are taken in row
+// order; one whose host is busy lets a later row of another host go first.
+// Outcomes are handled one at a time on the pass's thread, in the order the
+// pages end. With one check at a time the pass goes row after row.
 //
 // The pass walks by index but writes by identity: the user may add, remove,
-// sort and edit rows while a fetch waits, and the outcome must reach the
+// sort and edit rows while fetches wait, and the outcome must reach the
 // entry whose page was fetched, wherever it now stands. An entry removed
 // during its fetch gets nothing and raises no alert; one whose URL or search
 // text was edited meanwhile gets its earlier Status back, since the outcome
@@ -81,6 +88,11 @@ public:
         virtual void PassEnded(bool saved) { (void)saved; }
     };
 
+    static constexpr int kDefaultParallelChecks = 8;
+    static constexpr int kMostParallelChecks = 64;
+    static constexpr int kChecksPerHost = 2;
+    static constexpr int kMostConfirmSeconds = 3600;
+
     // The gate shared by every pass of the process.
     static PassGate& ProcessGate();
 
@@ -104,6 +116,17 @@ public:
     // thread; the checks that end afterwards use it.
     void SetCertificateWarnDays(int days) { m_certWarnDays.store(days); }
 
+    // How many pages a pass fetches at once (1 to kMostParallelChecks;
+    // others are brought into that range). Read as each pass starts; any
+    // thread.
+    void SetParallelChecks(int count);
+    // With seconds above 0, a site whose check fails is checked once more
+    // that long afterwards, while the others go on, and only a second
+    // failure counts: its row stays "CHECKING" until then, and the pass
+    // ends once every second look has. 0 (the default) counts the first.
+    // Read as each pass starts; any thread.
+    void SetConfirmSeconds(int seconds);
+
     // Runs a pass, and the one owed to requests made while it ran. When a
     // pass is running already, the request is remembered and the call
     // returns false at once. Nothing is thrown.
@@ -121,9 +144,10 @@ public:
                                const std::string& searchText);
 
     // Ends the running pass early and keeps every later one from checking,
-    // from any thread: the fetch under way is cancelled and its row gets
-    // its earlier Status back, rows not reached are left as they are, and
-    // the pass then saves and ends as usual. Told to nobody.
+    // from any thread: the fetches under way are cancelled and their rows
+    // get their earlier Status back, as do rows waiting for a second look;
+    // rows not reached are left as they are, and the pass then saves and
+    // ends as usual. Told to nobody.
     void Stop();
 
     // The short name of a site for messages: the address up to the slash that
@@ -138,6 +162,9 @@ public:
     static std::string BalloonTitle(const std::string& url);
 
 private:
+    struct Check;    // one site's check in a pass
+    struct Schedule; // the checks of the running pass
+
     // One check's outcome, between its fetch and its writing.
     struct Finished
     {
@@ -154,12 +181,27 @@ private:
         Observer* observer = nullptr; // none for a check of single sites
     };
 
-    void WriteOutcome(Finished& done);
-
     bool RunGate();
     void RunPass();
-    // The entry at `row`, or the entry `only` wherever it stands.
-    void CheckRow(int row, CPageFetcher& fetcher, EntryId only, Observer* observer);
+    // Starts what may start now: due second looks first, then rows (or,
+    // for a check of single sites, those entries).
+    void StartChecks(Schedule& schedule);
+    enum class Take
+    {
+        Started,
+        Busy, // its host has as many checks as it may
+        Gone
+    };
+    Take TakeRow(Schedule& schedule, int row, EntryId only);
+    void Begin(Schedule& schedule, std::unique_ptr<Check> check);
+    bool MayBegin(Schedule& schedule);
+    // Everything that follows from one check's end, in whatever order the
+    // checks end: the second look, the offline hold, then WriteOutcome.
+    void Conclude(Schedule& schedule, std::unique_ptr<Check> check);
+    // The verdict written to the entry, the alerts, the recorder and the
+    // observer.
+    void WriteOutcome(Finished& done);
+    void EndSchedule(Schedule& schedule);
 
     SiteList& m_list;
     DataFileSaver* m_saver;
@@ -176,6 +218,8 @@ private:
     std::mutex m_owedMutex;
     std::vector<EntryId> m_owedSites; // asked for by CheckSite, not yet checked
     std::atomic<int> m_certWarnDays{0};
-    std::mutex m_fetcherMutex;
-    CPageFetcher* m_fetcher = nullptr; // the running pass's, for Stop
+    std::atomic<int> m_parallelChecks{kDefaultParallelChecks};
+    std::atomic<int> m_confirmSeconds{0};
+    std::mutex m_scheduleMutex;
+    Schedule* m_schedule = nullptr; // the running pass's, for Stop
 };

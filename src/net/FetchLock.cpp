@@ -63,6 +63,12 @@ void FetchLock::Release()
     PassOnLocked();
 }
 
+bool FetchLock::Contended()
+{
+    std::lock_guard lock(m_mutex);
+    return !m_queue.empty();
+}
+
 void FetchLock::PassOnLocked()
 {
     if (--m_depth > 0)

@@ -226,6 +226,43 @@ void TransferLoop::Close(Entry& entry, bool inMulti)
     }
 }
 
+std::size_t TransferLoop::Round()
+{
+    std::size_t ended = 0;
+    for (std::size_t i = m_active.size(); i-- > 0;) {
+        if (m_active[i].transfer->Cancelled()) {
+            End(i, true);
+            ++ended;
+        }
+    }
+    if (m_active.empty())
+        return ended;
+    int running = 0;
+    curl_multi_perform(m_multi, &running);
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL* const handle = message->easy_handle;
+        const CURLcode result = message->data.result;
+        const auto it = std::find_if(m_active.begin(), m_active.end(), [&](const Entry& e) {
+            return e.transfer->Handle() == handle;
+        });
+        if (it == m_active.end())
+            continue;
+        PageTransfer& transfer = *it->transfer;
+        curl_multi_remove_handle(m_multi, handle);
+        // The next request of the same transfer (after a 401 or a
+        // redirect) goes on the same handle.
+        if (!transfer.Cancelled() && transfer.RequestEnded(result) &&
+            curl_multi_add_handle(m_multi, handle) == CURLM_OK)
+            continue;
+        End(static_cast<std::size_t>(it - m_active.begin()), false);
+        ++ended;
+    }
+    return ended;
+}
+
 void TransferLoop::Drive(const std::function<bool()>& done)
 {
     for (;;) {
@@ -236,10 +273,6 @@ void TransferLoop::Drive(const std::function<bool()>& done)
         }
         for (Entry& entry : handed)
             Add(std::move(entry));
-        for (std::size_t i = m_active.size(); i-- > 0;) {
-            if (m_active[i].transfer->Cancelled())
-                End(i, true);
-        }
         if (done())
             return;
         if (m_active.empty()) {
@@ -249,33 +282,45 @@ void TransferLoop::Drive(const std::function<bool()>& done)
             m_handed.wait(lock, [&] { return !m_queue.empty(); });
             continue;
         }
-        int running = 0;
-        curl_multi_perform(m_multi, &running);
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
-            if (message->msg != CURLMSG_DONE)
-                continue;
-            CURL* const handle = message->easy_handle;
-            const CURLcode result = message->data.result;
-            const auto it = std::find_if(m_active.begin(), m_active.end(), [&](const Entry& e) {
-                return e.transfer->Handle() == handle;
-            });
-            if (it == m_active.end())
-                continue;
-            PageTransfer& transfer = *it->transfer;
-            curl_multi_remove_handle(m_multi, handle);
-            // The next request of the same transfer (after a 401 or a
-            // redirect) goes on the same handle.
-            if (!transfer.Cancelled() && transfer.RequestEnded(result) &&
-                curl_multi_add_handle(m_multi, handle) == CURLM_OK)
-                continue;
-            End(static_cast<std::size_t>(it - m_active.begin()), false);
-        }
+        Round();
         if (done())
             return;
         // libcurl shortens this to its own next time-out; Wake ends it early.
         curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
     }
+}
+
+bool TransferLoop::Begin(PageTransfer& transfer, std::function<void()> ended)
+{
+    if (m_running || !Admit(transfer))
+        return false;
+    TransferLoop* const outer = std::exchange(t_driving, this);
+    Add({&transfer, std::move(ended)});
+    t_driving = outer;
+    return true;
+}
+
+void TransferLoop::KeepConnections(long count)
+{
+    if (m_multi)
+        curl_multi_setopt(m_multi, CURLMOPT_MAXCONNECTS, count);
+}
+
+void TransferLoop::Step(std::chrono::milliseconds wait)
+{
+    if (m_running || !m_multi)
+        return;
+    m_running = true;
+    TransferLoop* const outer = std::exchange(t_driving, this);
+    if (Round() == 0) {
+        curl_multi_poll(
+            m_multi, nullptr, 0,
+            static_cast<int>(std::max<long long>(0, std::min<long long>(wait.count(), 1000))),
+            nullptr);
+        Round();
+    }
+    t_driving = outer;
+    m_running = false;
 }
 
 void TransferLoop::AtExit()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -37,6 +38,21 @@ public:
     // process is ending or the loop is running already: the transfer never ran.
     bool Run(PageTransfer& transfer);
 
+    // For a caller that drives several transfers of its own on its own
+    // thread (a check pass). Begin starts one without waiting for it; false
+    // when the process is ending: it never ran and `ended` is not called
+    // (otherwise `ended` is called on this thread, by Begin itself when the
+    // transfer cannot even start). Step moves every transfer on, calls
+    // `ended` of each that ended, and when none did waits for the network
+    // or a Wake for at most `wait` (also with no transfer at all). Neither
+    // may be called from inside an `ended`.
+    bool Begin(PageTransfer& transfer, std::function<void()> ended);
+    void Step(std::chrono::milliseconds wait);
+    std::size_t Running() const { return m_active.size(); }
+    // How many idle connections the loop keeps for later transfers to the
+    // same servers (libcurl's own choice is four per transfer under way).
+    void KeepConnections(long count);
+
     // Hands the transfer to the transfer thread and returns at once;
     // `ended` is called on that thread once the transfer is over. False
     // when the process is ending or no thread could be started: the
@@ -73,6 +89,9 @@ private:
     // Takes over what was handed, moves every transfer on, and returns
     // when `done` holds, tested after each round.
     void Drive(const std::function<bool()>& done);
+    // One look at every transfer: the cancelled ones end, the others move
+    // on and those that finished end. The number that ended.
+    std::size_t Round();
     void Add(Entry entry);
     void End(std::size_t index, bool inMulti);
     void Close(Entry& entry, bool inMulti);

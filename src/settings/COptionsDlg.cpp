@@ -47,6 +47,8 @@ struct Setting
 // regard to case.
 const Setting kSettings[] = {
     {"m_Minutes", Rule::DecimalText, 1, 30, &COptionsDlg::m_Minutes, nullptr},
+    {"iParallelChecks", Rule::DecimalText, 1, 8, &COptionsDlg::m_iParallelChecks, nullptr},
+    {"iConfirmSeconds", Rule::DecimalText, 1, 0, &COptionsDlg::m_iConfirmSeconds, nullptr},
     {"m_PlaySound", Rule::Number, 0, 1, &COptionsDlg::m_PlaySound, nullptr},
     {"WavPathname", Rule::SoundPath, 0, 0, nullptr, &COptionsDlg::m_WavPathname},
     {"m_EnableEMail", Rule::Number, 0, 0, &COptionsDlg::m_EnableEmail, nullptr},
@@ -204,6 +206,8 @@ COptionsDlg::Controls COptionsDlg::Values() const
 {
     Controls c;
     c.minutes = std::to_string(m_Minutes);
+    c.parallelChecks = std::to_string(m_iParallelChecks);
+    c.confirmSeconds = std::to_string(m_iConfirmSeconds);
     c.playSound = m_PlaySound != 0;
     c.password = m_EmailPassword;
     c.username = m_EmailUsername;
@@ -223,6 +227,16 @@ std::optional<std::string> COptionsDlg::CheckMinutes(const std::string& text, in
     return CheckNumber(text, 1, 2147483647, value);
 }
 
+std::optional<std::string> COptionsDlg::CheckParallel(const std::string& text, int& value)
+{
+    return CheckNumber(text, 1, 64, value);
+}
+
+std::optional<std::string> COptionsDlg::CheckConfirm(const std::string& text, int& value)
+{
+    return CheckNumber(text, 0, 3600, value);
+}
+
 std::optional<std::string> COptionsDlg::CheckPort(const std::string& text, int& value)
 {
     // A port beyond 16 bits would be cut to some other service's port.
@@ -238,6 +252,10 @@ std::optional<COptionsDlg::Notice> COptionsDlg::TakeValues(const Controls& c)
 {
     if (const auto refused = CheckMinutes(c.minutes, m_Minutes))
         return Notice{*refused, Notice::Icon::Exclamation, kMinutesEdit};
+    if (const auto refused = CheckParallel(c.parallelChecks, m_iParallelChecks))
+        return Notice{*refused, Notice::Icon::Exclamation, kParallelEdit};
+    if (const auto refused = CheckConfirm(c.confirmSeconds, m_iConfirmSeconds))
+        return Notice{*refused, Notice::Icon::Exclamation, kConfirmEdit};
     m_PlaySound = c.playSound ? 1 : 0;
     m_EmailPassword = c.password;
     m_EmailUsername = c.username;
@@ -333,6 +351,8 @@ std::optional<COptionsDlg::Notice> COptionsDlg::UnknownSecurityNotice() const
 void COptionsDlg::SaveOnOk() const
 {
     Store(&COptionsDlg::m_Minutes);
+    Store(&COptionsDlg::m_iParallelChecks);
+    Store(&COptionsDlg::m_iConfirmSeconds);
     Store(&COptionsDlg::m_EmailServer);
     Store(&COptionsDlg::m_EmailPort);
     Store(&COptionsDlg::m_EmailSecurity);

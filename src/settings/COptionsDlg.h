@@ -52,6 +52,8 @@ public:
     static constexpr int kCertWarnDaysEdit = 1049;
     // The most days ahead a certificate warning may look.
     static constexpr int kMaxCertWarnDays = 3650;
+    static constexpr int kParallelEdit = 1050;
+    static constexpr int kConfirmEdit = 1051;
 
     // What the controls hold, as the window reads them.
     struct Controls
@@ -63,8 +65,10 @@ public:
         std::string address;
         bool enableEmail = false;
         std::string server;
-        std::string port; // edit 1047
-        int security = 0; // index of the "Connection security" drop-down
+        std::string port;           // edit 1047
+        int security = 0;           // index of the "Connection security" drop-down
+        std::string parallelChecks; // "Check up to N sites at once"
+        std::string confirmSeconds; // "Check a failing site again after N seconds ..."
         bool recoveryBalloon = true;
         bool recoveryEmail = false;
         std::string certWarnDays; // edit "certWarnDaysEdit"
@@ -92,12 +96,17 @@ public:
     static std::optional<std::string> CheckPort(const std::string& text, int& value);
     static std::optional<std::string> CheckCertWarnDays(const std::string& text, int& value);
 
+    // How many sites a pass checks at once (1 to 64), and the seconds after
+    // which a failing site is checked again before alerting (0 to 3600).
+    static std::optional<std::string> CheckParallel(const std::string& text, int& value);
+    static std::optional<std::string> CheckConfirm(const std::string& text, int& value);
+
     // Takes the controls' values into the fields in the exchange order
-    // (minutes, sound flag, password, user name, address, e-mail flag,
-    // server, port, security, recovery balloon, recovery e-mail,
-    // certificate days). A number that fails its check stops it
-    // there: the fields before have their new values, that one and those
-    // after keep theirs, and the Notice says why.
+    // (minutes, parallel checks, confirm seconds, sound flag, password,
+    // user name, address, e-mail flag, server, port, security, recovery
+    // balloon, recovery e-mail, certificate days). A number that fails its
+    // check stops it there: the fields before have their new values, that
+    // one and those after keep theirs, and the Notice says why.
     std::optional<Notice> TakeValues(const Controls& controls);
 
     // The handlers. Each begins by taking the values and stops with the
@@ -128,12 +137,18 @@ public:
     // says on opening (the drop-down shows None); else none.
     std::optional<Notice> UnknownSecurityNotice() const;
 
-    // OK's writes, in this order: m_Minutes, m_EmailServer, m_EmailPort,
-    // m_EmailSecurity, m_EmailAddress, m_EmailUsername, m_EmailPassword,
-    // bRecoveryBalloon, bRecoveryEmail, iCertWarnDays.
+    // OK's writes, in this order: m_Minutes, iParallelChecks,
+    // iConfirmSeconds, m_EmailServer, m_EmailPort, m_EmailSecurity,
+    // m_EmailAddress, m_EmailUsername, m_EmailPassword, bRecoveryBalloon,
+    // bRecoveryEmail, iCertWarnDays.
     void SaveOnOk() const;
 
     int m_Minutes{};
+    // How many sites a check pass checks at once; 1 checks one after another.
+    int m_iParallelChecks{};
+    // A site whose check fails is checked again this many seconds later,
+    // and only a second failure raises the alerts; 0: no second look.
+    int m_iConfirmSeconds{};
     int m_PlaySound{};
     std::string m_SoundName;
     std::string m_WavPathname;

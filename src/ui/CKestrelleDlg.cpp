@@ -121,8 +121,13 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
       })),
       m_presence(std::make_unique<TrayPresence>(*this, *m_tray)),
       m_upgradeDlg(std::make_unique<CUpgradeDlg>()),
-      m_passes(std::make_unique<PassWorker>(
-          [monitor = m_monitor.get()] { monitor->pass.CheckSites(); })),
+      m_passes(std::make_unique<PassWorker>([monitor = m_monitor.get()] {
+          // Read anew for each pass, so a change in the Options needs no restart.
+          const COptionsDlg settings;
+          monitor->pass.SetParallelChecks(settings.m_iParallelChecks);
+          monitor->pass.SetConfirmSeconds(settings.m_iConfirmSeconds);
+          monitor->pass.CheckSites();
+      })),
       m_siteChecks(
           std::make_unique<PassWorker>([monitor = m_monitor.get()] { monitor->CheckAskedSites(); }))
 {

@@ -51,7 +51,8 @@ COptionsWindow::COptionsWindow(COptionsDlg& settings, QWidget* parent)
     m_ui->setupUi(this);
     m_ui->icon172->setPixmap(QIcon(":/icons/sound.svg").pixmap(32, 32));
     // Digits only, as the number edits have always been.
-    for (QLineEdit* edit : {m_ui->minutesEdit, m_ui->portEdit, m_ui->certWarnDaysEdit})
+    for (QLineEdit* edit : {m_ui->minutesEdit, m_ui->parallelEdit, m_ui->confirmEdit,
+                            m_ui->portEdit, m_ui->certWarnDaysEdit})
         edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -90,6 +91,8 @@ void COptionsWindow::PutFields()
     KESTRELLE_ASSERT_UI_THREAD();
     const COptionsDlg::Controls c = m_settings.Values();
     m_ui->minutesEdit->setText(QString::fromStdString(c.minutes));
+    m_ui->parallelEdit->setText(QString::fromStdString(c.parallelChecks));
+    m_ui->confirmEdit->setText(QString::fromStdString(c.confirmSeconds));
     m_ui->soundNameLabel->setText(QString::fromStdString(m_settings.m_SoundName));
     m_ui->playSoundCheck->setChecked(c.playSound);
     m_ui->passwordEdit->setText(QString::fromStdString(c.password));
@@ -108,6 +111,8 @@ COptionsDlg::Controls COptionsWindow::Controls() const
 {
     COptionsDlg::Controls c;
     c.minutes = m_ui->minutesEdit->text().toStdString();
+    c.parallelChecks = m_ui->parallelEdit->text().toStdString();
+    c.confirmSeconds = m_ui->confirmEdit->text().toStdString();
     c.playSound = m_ui->playSoundCheck->isChecked();
     c.password = m_ui->passwordEdit->text().toStdString();
     c.username = m_ui->usernameEdit->text().toStdString();
@@ -136,6 +141,8 @@ bool COptionsWindow::Show(const std::optional<COptionsDlg::Notice>& notice)
         return true;
     }
     QLineEdit* focus = notice->focus == COptionsDlg::kMinutesEdit        ? m_ui->minutesEdit
+                       : notice->focus == COptionsDlg::kParallelEdit     ? m_ui->parallelEdit
+                       : notice->focus == COptionsDlg::kConfirmEdit      ? m_ui->confirmEdit
                        : notice->focus == COptionsDlg::kPortEdit         ? m_ui->portEdit
                        : notice->focus == COptionsDlg::kServerEdit       ? m_ui->serverEdit
                        : notice->focus == COptionsDlg::kAddressEdit      ? m_ui->addressEdit

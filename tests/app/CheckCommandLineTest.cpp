@@ -80,7 +80,8 @@ TEST(CheckCommandLine, UsageNamesEveryFlagAndTheExitStatuses)
 TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
 {
     auto r = CheckCommandLine::Parse({"--url=http://a.test/", "-s", "x=y", "-t", "10", "-w", "0.5",
-                                      "--critical=2", "--metrics", "m.prom"});
+                                      "--critical=2", "--metrics", "m.prom", "--parallel", "16",
+                                      "--confirm=5"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.url, "http://a.test/");
     EXPECT_EQ(r.options.text, "x=y");
@@ -88,6 +89,9 @@ TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
     EXPECT_EQ(r.options.warning, 0.5);
     EXPECT_EQ(r.options.critical, 2);
     EXPECT_EQ(r.options.metrics, "m.prom");
+    EXPECT_EQ(r.options.parallel, 16);
+    EXPECT_EQ(r.options.confirm, 5);
+    EXPECT_EQ(CheckCommandLine::Parse({}).options.parallel, 8);
     for (const auto& [arg, warn, crit] : {std::tuple{"14", 14, 0}, std::tuple{"30,7", 30, 7}}) {
         r = CheckCommandLine::Parse({"--certificate", arg});
         ASSERT_TRUE(r.ok) << r.error;
@@ -103,6 +107,8 @@ TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
         std::string error;
     } wrong[] = {
         {{"-t", "0"}, "--timeout takes a number of seconds above 0, got '0'"},
+        {{"--parallel", "0"}, "--parallel takes a whole number from 1 to 64, got '0'"},
+        {{"--confirm=-1"}, "--confirm takes a whole number from 0 to 3600, got '-1'"},
         {{"-w", "1s"}, "--warning takes a number of seconds above 0, got '1s'"},
         {{"-w", "3", "-c", "2"}, "--warning must not be above --critical"},
         {{"-u", "http://a.test/"}, "--url and --string go together"},

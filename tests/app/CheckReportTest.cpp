@@ -134,4 +134,20 @@ TEST(CheckReport, StatusLineNamesFiveDownSitesAtMost)
               "s3 (timed out), s4 (timed out), s5 (timed out) and 2 more");
 }
 
+// Checks end in any order; the report names them in the list's.
+TEST(CheckReport, OrderPutsTheSitesInTheListsOrder)
+{
+    CheckReport report(stdout);
+    for (int i : {3, 1, 2}) {
+        auto row = Row("s" + std::to_string(i), CheckPass::kError, 0, 0, "timed out");
+        row.id = EntryId(i);
+        report.RowChecked(row);
+    }
+    report.PassEnded(true);
+    report.Order([](EntryId id) { return int(id); });
+    const std::string line = report.StatusLine();
+    EXPECT_EQ(line.substr(0, line.find(" | ")), "KESTRELLE CRITICAL - 3 of 3 sites down: s1 (timed "
+                                                "out), s2 (timed out), s3 (timed out)");
+}
+
 } // namespace

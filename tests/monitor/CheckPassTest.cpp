@@ -193,6 +193,7 @@ TEST_F(CheckPassTest, WritesStatusTimeAndThePageIntoTheRow)
     list.Append(Site(server.url("/down"), "Shop open", "OK"));
     list.Append(Site(kDeadUrl, "Shop open"));
     CheckPass pass(list, nullptr, alerts, gate);
+    pass.SetParallelChecks(1); // the alerts and rows below come in row order
     pass.SetObserver(&observer);
     EXPECT_TRUE(pass.CheckSites());
 
@@ -464,6 +465,7 @@ TEST_F(CheckPassTest, RemovedOrEditedDuringItsFetchGetsNoOutcomeAndNoAlert)
         });
     };
     CheckPass pass(list, nullptr, alerts, gate);
+    pass.SetParallelChecks(1); // the second row waits for the first
     const struct
     {
         const char* name;
@@ -656,6 +658,7 @@ namespace {
 TEST_F(CheckPassTest, StopEndsThePassWithoutAVerdictForTheSiteUnderWay)
 {
     CheckPass pass(list, nullptr, alerts, gate);
+    pass.SetParallelChecks(1); // the second row waits for the first
     server.SetHandler("/stalled", [&pass](const std::string&) {
         pass.Stop(); // from another thread, as the fetch waits for this answer
         ScriptedHttpServer::Script stalled;

@@ -42,10 +42,14 @@ TEST(ProcessEndDeathTest, ExitWhileAPassAndAMailThreadRun)
         {
             // Not destroyed by std::exit, like the desktop's window and list.
             auto* list = new SiteList;
-            SiteEntry e;
-            e.field(SiteEntry::Url) = site.url("/slow");
-            e.field(SiteEntry::SearchText) = "x";
-            list->Append(e);
+            // Four pages under way at once, two on each host name.
+            const std::string port = std::to_string(site.port());
+            for (const char* host : {"127.0.0.1", "localhost", "127.0.0.1", "localhost"}) {
+                SiteEntry e;
+                e.field(SiteEntry::Url) = "http://" + std::string(host) + ":" + port + "/slow";
+                e.field(SiteEntry::SearchText) = "x";
+                list->Append(e);
+            }
             auto* alerts = new NoAlerts;
             auto* pass = new CheckPass(*list, nullptr, *alerts);
             std::thread([pass] { pass->CheckSites(); }).detach();
@@ -59,10 +63,10 @@ TEST(ProcessEndDeathTest, ExitWhileAPassAndAMailThreadRun)
             job->m_strBody = "body";
             MailAlertThread::Start(std::move(job));
 
-            // Once the row shows "CHECKING", a little more for the transfer
+            // Once the rows show "CHECKING", a little more for the transfer
             // and the SMTP conversation to get going; the test holds whether
             // or not they have.
-            while (list->Text(0, SiteEntry::Status) != CheckPass::kChecking)
+            while (list->Text(3, SiteEntry::Status) != CheckPass::kChecking)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             std::exit(0);

@@ -52,6 +52,8 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
         return Field([f](const COptionsDlg& d) { return d.*f; });
     };
     const Field minutes = number(&COptionsDlg::m_Minutes),
+                parallel = number(&COptionsDlg::m_iParallelChecks),
+                confirm = number(&COptionsDlg::m_iConfirmSeconds),
                 sound = number(&COptionsDlg::m_PlaySound),
                 email = number(&COptionsDlg::m_EnableEmail),
                 port = number(&COptionsDlg::m_EmailPort),
@@ -77,6 +79,10 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
         {"m_Minutes", "abc", minutes, "0"},
         // Taken as it is: bounding it is the timer's business.
         {"m_Minutes", "99999999999", minutes, std::to_string(INT_MAX)},
+        {"iParallelChecks", "", parallel, "8"},
+        {"iParallelChecks", "3", parallel, "3"},
+        {"iConfirmSeconds", "", confirm, "0"},
+        {"iConfirmSeconds", "20", confirm, "20"},
         {"m_PlaySound", "0", sound, "0"},
         {"m_PlaySound", "", sound, "1"},
         {"m_PlaySound", "2", sound, "2"},
@@ -190,20 +196,27 @@ TEST(COptionsDlg, TheNumberFieldsTakeIntegersInTheirRangeOnly)
     const std::string none = "Please enter an integer.";
     const std::string minutes = "Please enter an integer between 1 and 2147483647.";
     const std::string port = "Please enter an integer between 1 and 65535.";
+    const std::string parallel = "Please enter an integer between 1 and 64.";
+    const std::string confirm = "Please enter an integer between 0 and 3600.";
+    using Check = std::optional<std::string> (*)(const std::string&, int&);
+    const Check m = &COptionsDlg::CheckMinutes, p = &COptionsDlg::CheckPort,
+                n = &COptionsDlg::CheckParallel, c2 = &COptionsDlg::CheckConfirm;
     const struct
     {
-        bool port;
+        Check check;
         const char* text;
         std::string refusal; // empty: taken
     } cases[] = {
-        {false, " 7 ", ""},  {false, "2147483647", ""}, {false, "", none},
-        {false, "5x", none}, {false, "0", minutes},     {false, "2147483648", minutes},
-        {true, "65535", ""}, {true, "0", port},         {true, "65561", port},
+        {m, " 7 ", ""},        {m, "2147483647", ""}, {m, "", none},
+        {m, "5x", none},       {m, "0", minutes},     {m, "2147483648", minutes},
+        {p, "65535", ""},      {p, "0", port},        {p, "65561", port},
+        {n, "1", ""},          {n, "64", ""},         {n, "0", parallel},
+        {n, "65", parallel},   {c2, "0", ""},         {c2, "3600", ""},
+        {c2, "3601", confirm},
     };
     for (const auto& c : cases) {
         int value = -1;
-        const auto refusal = c.port ? COptionsDlg::CheckPort(c.text, value)
-                                    : COptionsDlg::CheckMinutes(c.text, value);
+        const auto refusal = c.check(c.text, value);
         EXPECT_EQ(refusal.value_or(""), c.refusal) << c.text;
         EXPECT_EQ(value, c.refusal.empty() ? std::atoi(c.text) : -1) << c.text;
     }
@@ -252,6 +265,8 @@ TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
     // New names are added in the order of the writes.
     EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\n"
                                                "m_Minutes=60\n"
+                                               "iParallelChecks=8\n"
+                                               "iConfirmSeconds=0\n"
                                                "m_EmailServer=smtp.example.org\n"
                                                "m_EmailPort=587\n"
                                                "m_EmailSecurity=1\n"
