@@ -3,6 +3,7 @@
 #include "monitor/NoticeText.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace {
@@ -255,12 +256,16 @@ std::string CheckReport::PerformanceData() const
                                (m_critical > 0 ? Seconds(m_critical, "%.6f") : "") + ";0.000000;" +
                                (m_timeout > 0 ? Seconds(m_timeout, "%.6f") : "");
     // Two sites on one host (their paths differ) keep labels of their own.
+    // Each name remembers the number it reached, so that a list of many
+    // pages on one host does not try every number taken before again.
     std::set<std::string> used;
+    std::map<std::string, int> nextNumber;
     for (const auto& r : m_rows) {
         const std::string name = ShownName(r);
         std::string label = name;
-        for (int n = 2; !used.insert(label).second; ++n)
-            label = name + " #" + std::to_string(n);
+        int& n = nextNumber.try_emplace(name, 2).first->second;
+        while (!used.insert(label).second)
+            label = name + " #" + std::to_string(n++);
         data += " " + PerfLabel(label) + "=" + Seconds(r.seconds, "%.6f") + "s" + limits;
     }
     return data;
