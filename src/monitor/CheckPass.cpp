@@ -370,26 +370,37 @@ void CheckPass::StartChecks(Schedule& schedule)
             ++schedule.nextOnly; // checked, asked for twice, or gone
             continue;
         }
-        // Past the rows already started, the first one whose host is free.
+        // Past the rows already started, the first one whose host is free:
+        // one whose host has nothing under way first, so that a host's
+        // second page tends to come once its first has ended, on the
+        // connection that one leaves behind.
         const int rows = m_list.RowCount();
         while (schedule.next < rows && schedule.started.count(m_list.IdAt(schedule.next)) > 0)
             ++schedule.next;
+        const int end = std::min(rows, schedule.next + kLookAhead);
+        int chosen = -1;
+        for (int busyAllowed = 0; busyAllowed < kChecksPerHost && chosen < 0; ++busyAllowed) {
+            for (int row = schedule.next; row < end; ++row) {
+                const EntryId id = m_list.IdAt(row);
+                if (id == 0 || schedule.started.count(id) > 0)
+                    continue;
+                // Looked at again and again while its host is busy: its host
+                // is worked out once (TakeRow takes the address afresh).
+                auto known = schedule.hostOf.find(id);
+                if (known == schedule.hostOf.end())
+                    known =
+                        schedule.hostOf.emplace(id, HostOf(m_list.Text(row, SiteEntry::Url))).first;
+                if (schedule.perHost[known->second] <= busyAllowed) {
+                    chosen = row;
+                    break;
+                }
+            }
+        }
         bool started = false;
-        for (int row = schedule.next; row < std::min(rows, schedule.next + kLookAhead); ++row) {
-            const EntryId id = m_list.IdAt(row);
-            if (id == 0 || schedule.started.count(id) > 0)
-                continue;
-            // Looked at again and again while its host is busy: its host
-            // is worked out once (TakeRow takes the address afresh).
-            auto known = schedule.hostOf.find(id);
-            if (known == schedule.hostOf.end())
-                known = schedule.hostOf.emplace(id, HostOf(m_list.Text(row, SiteEntry::Url))).first;
-            if (!hostFree(known->second))
-                continue;
+        if (chosen >= 0) {
             if (!MayBegin(schedule))
                 return;
-            started = TakeRow(schedule, row, 0) == Take::Started;
-            break;
+            started = TakeRow(schedule, chosen, 0) == Take::Started;
         }
         if (!started)
             return;
