@@ -265,6 +265,6 @@ bool DataFileSaver::WriteOutcomes(const SiteList& list)
     // A list that is gone gets the checked entries back.
     if (!read.present)
         return DataFile::WriteEntries(ours, m_path);
-    SiteListMerge::TakeOutcomes(ours, theirs);
+    SiteListMerge::TakeOutcomes(std::move(ours), theirs);
     return DataFile::WriteEntries(theirs, m_path);
 }

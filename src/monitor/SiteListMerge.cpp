@@ -127,13 +127,13 @@ void SiteListMerge::Apply(const Changes& changes, SiteList& list)
         list.Append(entry);
 }
 
-void SiteListMerge::TakeOutcomes(const std::vector<SiteEntry>& ours, std::vector<SiteEntry>& theirs)
+void SiteListMerge::TakeOutcomes(std::vector<SiteEntry>&& ours, std::vector<SiteEntry>& theirs)
 {
     std::unordered_map<std::string, std::vector<std::size_t>> rowsOf;
     for (std::size_t i = 0; i < theirs.size(); ++i)
         rowsOf[Key(theirs[i])].push_back(i);
     Counts used;
-    for (const SiteEntry& entry : ours) {
+    for (SiteEntry& entry : ours) {
         const std::string key = Key(entry);
         const auto it = rowsOf.find(key);
         std::size_t& n = used[key];
@@ -141,6 +141,6 @@ void SiteListMerge::TakeOutcomes(const std::vector<SiteEntry>& ours, std::vector
             continue;
         SiteEntry& target = theirs[it->second[n++]];
         for (int column : {SiteEntry::Status, SiteEntry::LastCheck, SiteEntry::LastResponse})
-            target.field(column) = entry.field(column);
+            target.field(column) = std::move(entry.field(column));
     }
 }

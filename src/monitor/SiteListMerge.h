@@ -47,6 +47,7 @@ public:
     // of `ours` into the entry of `theirs` with its key: the n-th of ours
     // with a key into the n-th of theirs with it. Nothing else of `theirs`
     // changes: entries that are not in `ours` stay as they are, and ours
-    // that `theirs` no longer holds are not brought back.
-    static void TakeOutcomes(const std::vector<SiteEntry>& ours, std::vector<SiteEntry>& theirs);
+    // that `theirs` no longer holds are not brought back. The fields are
+    // moved: a page can be megabytes, and `ours` is a snapshot made for this.
+    static void TakeOutcomes(std::vector<SiteEntry>&& ours, std::vector<SiteEntry>& theirs);
 };
