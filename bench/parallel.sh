@@ -123,7 +123,10 @@ table() {
             "curl, one after another, connections kept alive" \
             "$(seconds client curl "${curlopts[@]}")"
     fi
+    # The same number at once as the checker's default, for a like-for-like look.
     printf '| %-52s | %6s s |\n' \
+        "curl --parallel --parallel-max 8" \
+        "$(seconds client curl --parallel --parallel-max 8 "${curlopts[@]}")" \
         "curl --parallel --parallel-max 16" \
         "$(seconds client curl --parallel --parallel-max 16 "${curlopts[@]}")"
 }
