@@ -128,8 +128,9 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
           monitor->pass.SetConfirmSeconds(settings.m_iConfirmSeconds);
           monitor->pass.CheckSites();
       })),
-      m_siteChecks(
-          std::make_unique<PassWorker>([monitor = m_monitor.get()] { monitor->CheckAskedSites(); }))
+      m_siteChecks(std::make_unique<PassWorker>(
+          [monitor = m_monitor.get()] { monitor->CheckAskedSites(); })),
+      m_memoryReturn(std::make_unique<PassWorker>([] { FreedMemory::ReturnToSystem(); }))
 {
     m_ui->setupUi(this);
     m_model = std::make_unique<SiteListModel>(m_monitor->list);
@@ -155,8 +156,10 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
     setContextMenuPolicy(Qt::ActionsContextMenu);
     m_ui->listSites->setContextMenuPolicy(Qt::PreventContextMenu);
     // A pass replaces every page and its save copies the whole list: what
-    // they let go of goes back to the system once the pass is over.
-    connect(this, &CKestrelleDlg::PassEnded, this, [] { FreedMemory::ReturnToSystem(); });
+    // they let go of goes back to the system once the pass is over and the
+    // list has taken its last rows. Off this thread: handing back a hundred
+    // megabytes takes long enough to be felt in the window.
+    connect(this, &CKestrelleDlg::PassEnded, this, [this] { m_memoryReturn->Request(); });
     connect(this, &CKestrelleDlg::PassEnded, this, [this] {
         m_ui->labelHistoryState->setVisible(!m_monitor->history.Available());
         m_ui->labelHistoryState->setToolTip(QString::fromStdString(m_monitor->history.Problem()));

@@ -150,5 +150,7 @@ private:
     std::unique_ptr<PassWorker> m_passes;
     // Checks the sites whose log-in was just given, through the same gate.
     std::unique_ptr<PassWorker> m_siteChecks;
+    // Hands the memory a pass let go of back to the system.
+    std::unique_ptr<PassWorker> m_memoryReturn;
     std::map<std::uint64_t, QPointer<CCredentialsDlg>> m_logInPrompts;
 };
