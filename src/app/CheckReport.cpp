@@ -1,6 +1,7 @@
 #include "app/CheckReport.h"
 
 #include "monitor/NoticeText.h"
+#include "net/FetchAddress.h"
 
 #include <algorithm>
 #include <map>
@@ -44,7 +45,7 @@ std::string Sites(int count)
 // may carry.
 std::string ShownName(const CheckPass::RowResult& row)
 {
-    return CheckPass::SiteName(PassMetrics::AddressWithoutPassword(row.url));
+    return CheckPass::SiteName(row.url);
 }
 
 // At most five names in the status line, which a pager or a dashboard cuts
@@ -137,7 +138,7 @@ void CheckReport::Order(const std::function<int(EntryId)>& rank)
 void CheckReport::NotChecked(const std::string& url)
 {
     CheckPass::RowResult row;
-    row.url = url;
+    row.url = FetchAddress::Shown(url); // as every checked row has it
     row.siteName = CheckPass::SiteName(url);
     row.status = kNotChecked;
     m_notChecked.push_back(row);

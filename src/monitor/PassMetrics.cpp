@@ -39,8 +39,7 @@ void PassMetrics::PassStarted()
 
 void PassMetrics::RowChecked(const CheckPass::RowResult& result)
 {
-    // The name is made from the address, password and all: made anew here.
-    const std::string address = AddressWithoutPassword(result.url);
+    const std::string& address = result.url; // as shown: without a password
     // One address twice in a list (two search texts) would give two samples
     // of one series, for which a scraper drops the whole file.
     std::string name = CheckPass::SiteName(address);
@@ -112,23 +111,6 @@ bool PassMetrics::Write(const std::string& path, std::string& error) const
         return false;
     }
     return true;
-}
-
-std::string PassMetrics::AddressWithoutPassword(const std::string& url)
-{
-    const size_t scheme = url.find("://");
-    const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
-    const size_t hostEnd = url.find_first_of("/?#", hostStart);
-    const std::string authority = url.substr(
-        hostStart, hostEnd == std::string::npos ? std::string::npos : hostEnd - hostStart);
-    // The last "@" ends the user part: a password may hold an "@" of its own.
-    const size_t at = authority.rfind('@');
-    if (at == std::string::npos)
-        return url;
-    const size_t colon = authority.find(':');
-    if (colon == std::string::npos || colon > at)
-        return url;
-    return url.substr(0, hostStart + colon) + url.substr(hostStart + at);
 }
 
 std::string PassMetrics::LabelValue(const std::string& text)

@@ -28,9 +28,6 @@ public:
     // with the reason in `error` (one line), when the file was not replaced.
     bool Write(const std::string& path, std::string& error) const;
 
-    // The address with any password taken out: "http://user:pw@host/" gives
-    // "http://user@host/".
-    static std::string AddressWithoutPassword(const std::string& url);
     // A label value as the format writes it between its double quotes.
     static std::string LabelValue(const std::string& text);
 
