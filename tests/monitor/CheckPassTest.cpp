@@ -651,37 +651,6 @@ TEST_F(CheckPassTest, GivesTheVerdictAndReasonASiteOwnerExpects)
     FetchSettings::ResetForTests();
 }
 
-namespace {
-
-// Stopped while a page is on its way: that fetch is cancelled and says
-// nothing of its site, the rows after it are not reached, and the pass ends.
-TEST_F(CheckPassTest, StopEndsThePassWithoutAVerdictForTheSiteUnderWay)
-{
-    CheckPass pass(list, nullptr, alerts, gate);
-    pass.SetParallelChecks(1); // the second row waits for the first
-    server.SetHandler("/stalled", [&pass](const std::string&) {
-        pass.Stop(); // from another thread, as the fetch waits for this answer
-        ScriptedHttpServer::Script stalled;
-        stalled.steps = {{"HTTP/1.0 200 OK\r\n\r\nOpen", std::chrono::seconds(30)}};
-        return stalled;
-    });
-    server.SetResponse("/up", Page("Open"));
-    list.Append(Site(server.url("/stalled"), "Open", "OK"));
-    list.Append(Site(server.url("/up"), "Open"));
-
-    pass.SetObserver(&observer);
-    pass.CheckSites();
-
-    EXPECT_TRUE(observer.rows.empty());
-    EXPECT_EQ(observer.passes, std::vector<bool>{true});
-    EXPECT_EQ(list.Text(0, SiteEntry::Status), "OK");
-    EXPECT_EQ(list.Text(1, SiteEntry::Status), "-");
-    EXPECT_EQ(server.RequestCount(), 1u);
-    EXPECT_TRUE(alerts.Take().empty());
-}
-
-} // namespace
-
 // A site found up after an outage is told with the Last Check of the
 // outage's first failure: from memory while the program runs, from the
 // history after a start, and as not known (0) when neither has it.

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -110,29 +109,6 @@ TEST(OfflineHold, HoldsUnreachedOutcomesUntilASiteIsReachedOrThePassEnds)
         EXPECT_EQ(log.events, c.events) << "case " << n;
         EXPECT_EQ(probe.asked, c.probeAsked) << "case " << n++;
     }
-}
-
-TEST(OfflineHold, OutcomesFromSeveralThreadsAreEachWrittenOnce)
-{
-    OfflineHold hold;
-    Log log;
-    FixedProbe probe(true);
-    hold.Begin();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i)
-                log.Settle(hold, t == 2 && i == 25 ? Kind::Reached : Kind::Unreached,
-                           std::to_string(t * 100 + i));
-        });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_FALSE(hold.End(probe));
-    std::sort(log.events.begin(), log.events.end());
-    EXPECT_EQ(std::unique(log.events.begin(), log.events.end()), log.events.end());
-    EXPECT_EQ(std::count_if(log.events.begin(), log.events.end(),
-                            [](const std::string& e) { return e.rfind("write ", 0) == 0; }),
-              200);
 }
 
 // The test below runs in a network namespace of its own, with no route
