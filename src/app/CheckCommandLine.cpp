@@ -65,7 +65,7 @@ const Valued kValued[] = {
      "            (exit 1), within CRIT days CRITICAL (exit 2); its page is checked too"},
     {nullptr, "--parallel", "N", Kind::Count, nullptr, nullptr,
      "check up to N sites at once, at most 2 of them on one host; 1 checks one\n"
-     "            after another in the list's order (default 8)",
+     "            after another in the list's order (default 16)",
      &CheckOptions::parallel, 1, CheckPass::kMostParallelChecks},
     {nullptr, "--confirm", "SECONDS", Kind::Count, nullptr, nullptr,
      "check a failing site again SECONDS later before it counts as down\n"

@@ -1,5 +1,6 @@
 #include "settings/COptionsDlg.h"
 
+#include "monitor/CheckPass.h"
 #include "net/MailRules.h"
 #include "platform/AppPaths.h"
 #include "platform/Utf8Text.h"
@@ -47,7 +48,8 @@ struct Setting
 // regard to case.
 const Setting kSettings[] = {
     {"m_Minutes", Rule::DecimalText, 1, 30, &COptionsDlg::m_Minutes, nullptr},
-    {"iParallelChecks", Rule::DecimalText, 1, 8, &COptionsDlg::m_iParallelChecks, nullptr},
+    {"iParallelChecks", Rule::DecimalText, 1, CheckPass::kDefaultParallelChecks,
+     &COptionsDlg::m_iParallelChecks, nullptr},
     {"iConfirmSeconds", Rule::DecimalText, 1, 0, &COptionsDlg::m_iConfirmSeconds, nullptr},
     {"m_PlaySound", Rule::Number, 0, 1, &COptionsDlg::m_PlaySound, nullptr},
     {"WavPathname", Rule::SoundPath, 0, 0, nullptr, &COptionsDlg::m_WavPathname},
@@ -229,7 +231,7 @@ std::optional<std::string> COptionsDlg::CheckMinutes(const std::string& text, in
 
 std::optional<std::string> COptionsDlg::CheckParallel(const std::string& text, int& value)
 {
-    return CheckNumber(text, 1, 64, value);
+    return CheckNumber(text, 1, CheckPass::kMostParallelChecks, value);
 }
 
 std::optional<std::string> COptionsDlg::CheckConfirm(const std::string& text, int& value)

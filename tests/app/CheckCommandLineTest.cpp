@@ -80,7 +80,7 @@ TEST(CheckCommandLine, UsageNamesEveryFlagAndTheExitStatuses)
 TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
 {
     auto r = CheckCommandLine::Parse({"--url=http://a.test/", "-s", "x=y", "-t", "10", "-w", "0.5",
-                                      "--critical=2", "--metrics", "m.prom", "--parallel", "16",
+                                      "--critical=2", "--metrics", "m.prom", "--parallel", "5",
                                       "--confirm=5"});
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.options.url, "http://a.test/");
@@ -89,9 +89,9 @@ TEST(CheckCommandLine, PluginOptionsTakeTheirValues)
     EXPECT_EQ(r.options.warning, 0.5);
     EXPECT_EQ(r.options.critical, 2);
     EXPECT_EQ(r.options.metrics, "m.prom");
-    EXPECT_EQ(r.options.parallel, 16);
+    EXPECT_EQ(r.options.parallel, 5);
     EXPECT_EQ(r.options.confirm, 5);
-    EXPECT_EQ(CheckCommandLine::Parse({}).options.parallel, 8);
+    EXPECT_EQ(CheckCommandLine::Parse({}).options.parallel, 16);
     for (const auto& [arg, warn, crit] : {std::tuple{"14", 14, 0}, std::tuple{"30,7", 30, 7}}) {
         r = CheckCommandLine::Parse({"--certificate", arg});
         ASSERT_TRUE(r.ok) << r.error;

@@ -79,7 +79,7 @@ TEST(COptionsDlg, EachValueFollowsItsRule)
         {"m_Minutes", "abc", minutes, "0"},
         // Taken as it is: bounding it is the timer's business.
         {"m_Minutes", "99999999999", minutes, std::to_string(INT_MAX)},
-        {"iParallelChecks", "", parallel, "8"},
+        {"iParallelChecks", "", parallel, "16"},
         {"iParallelChecks", "3", parallel, "3"},
         {"iConfirmSeconds", "", confirm, "0"},
         {"iConfirmSeconds", "20", confirm, "20"},
@@ -265,7 +265,7 @@ TEST(COptionsDlg, OkChecksTheMailFieldsThenWritesInItsOrder)
     // New names are added in the order of the writes.
     EXPECT_EQ(TempDir::ReadFile(store.file()), "[Kestrelle]\n"
                                                "m_Minutes=60\n"
-                                               "iParallelChecks=8\n"
+                                               "iParallelChecks=16\n"
                                                "iConfirmSeconds=0\n"
                                                "m_EmailServer=smtp.example.org\n"
                                                "m_EmailPort=587\n"
