@@ -8,6 +8,7 @@
 #include "net/FetchSettings.h"
 #include "platform/AsciiText.h"
 #include "support/ScriptedHttpServer.h"
+#include "support/TestSites.h"
 
 #include <gtest/gtest.h>
 
@@ -22,22 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-SiteEntry Site(const std::string& url, const std::string& searchText,
-               const std::string& status = "-")
-{
-    SiteEntry e;
-    e.field(SiteEntry::Url) = url;
-    e.field(SiteEntry::Status) = status;
-    e.field(SiteEntry::LastCheck) = "-";
-    e.field(SiteEntry::SearchText) = searchText;
-    e.field(SiteEntry::LastResponse) = "-";
-    return e;
-}
-
-std::string Page(const std::string& body)
-{
-    return ScriptedHttpServer::Response(200, "OK", {"Content-Type: text/html"}, body);
-}
+using testsites::Page;
+using testsites::Site;
 
 class Alerts : public AlertSink
 {

@@ -13,6 +13,7 @@
 #include "settings/CRegStore.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
+#include "support/TestSites.h"
 #include "support/TlsFront.h"
 
 #include <gtest/gtest.h>
@@ -31,22 +32,8 @@ namespace {
 // Nothing listens on port 1 of the loopback: a connection is refused at once.
 const char* const kDeadUrl = "http://127.0.0.1:1/";
 
-SiteEntry Site(const std::string& url, const std::string& searchText,
-               const std::string& status = "-")
-{
-    SiteEntry e;
-    e.field(SiteEntry::Url) = url;
-    e.field(SiteEntry::Status) = status;
-    e.field(SiteEntry::LastCheck) = "-";
-    e.field(SiteEntry::SearchText) = searchText;
-    e.field(SiteEntry::LastResponse) = "-";
-    return e;
-}
-
-std::string Page(const std::string& body)
-{
-    return ScriptedHttpServer::Response(200, "OK", {"Content-Type: text/html"}, body);
-}
+using testsites::Page;
+using testsites::Site;
 
 using Alert = SiteAlert;
 

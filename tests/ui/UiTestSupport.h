@@ -1,7 +1,7 @@
 #pragma once
 
 #include "monitor/SiteEntry.h"
-#include "support/ScriptedHttpServer.h"
+#include "support/TestSites.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -14,20 +14,13 @@ namespace uitest {
 inline SiteEntry Site(const std::string& url, const std::string& searchText = "",
                       const std::string& response = "-", int mark = 0)
 {
-    SiteEntry e;
-    e.field(SiteEntry::Url) = url;
-    e.field(SiteEntry::Status) = "-";
-    e.field(SiteEntry::LastCheck) = "-";
-    e.field(SiteEntry::SearchText) = searchText;
+    SiteEntry e = testsites::Site(url, searchText);
     e.field(SiteEntry::LastResponse) = response;
     e.mark = mark;
     return e;
 }
 
-inline std::string Page(const std::string& body)
-{
-    return ScriptedHttpServer::Response(200, "OK", {"Content-Type: text/html"}, body);
-}
+using testsites::Page;
 
 // Runs the event loop until `done` holds, testing it after every event;
 // gives up after a minute so a broken build fails instead of hanging.
