@@ -128,17 +128,26 @@ void MailAlert::RaiseAlerts(const SiteAlert& alert)
     // A site that wants a log-in is not down: nobody is mailed for that.
     if (!alert.firstFailure || alert.reason == FetchOutcome::kNeedsLogIn)
         return;
+    // The site stays "ERROR" whatever happens here.
+    Start("Alert", [&](const COptionsDlg& settings) {
+        return std::optional<MailAlertJob>(Message(settings, alert));
+    });
+}
+
+void MailAlert::Start(const char* what,
+                      const std::function<std::optional<MailAlertJob>(const COptionsDlg&)>& compose)
+{
     try {
         // A temporary settings object reads the store afresh, so a change
-        // made in the Options dialog reaches the very next alert.
+        // made in the Options dialog reaches the very next e-mail.
         const COptionsDlg settings;
         if (settings.m_EnableEmail == 0)
             return;
-
-        m_starter(std::make_unique<MailAlertJob>(Message(settings, alert)));
+        if (auto job = compose(settings))
+            m_starter(std::make_unique<MailAlertJob>(std::move(*job)));
     } catch (const std::exception& e) {
-        // The pass must go on whatever happens here; the site stays "ERROR".
-        std::fprintf(stderr, "Alert e-mail not sent: %s\n", e.what());
+        // The pass must go on whatever happens here.
+        std::fprintf(stderr, "%s e-mail not sent: %s\n", what, e.what());
     }
 }
 
@@ -146,28 +155,23 @@ void MailAlert::SiteRecovered(const SiteRecovery& recovery)
 {
     if (!m_recoveryMail)
         return;
-    try {
-        const COptionsDlg settings;
-        if (settings.m_EnableEmail == 0 || settings.m_bRecoveryEmail == 0)
-            return;
-        m_starter(std::make_unique<MailAlertJob>(RecoveryMessage(settings, recovery)));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Back-up e-mail not sent: %s\n", e.what());
-    }
+    Start("Back-up", [&](const COptionsDlg& settings) -> std::optional<MailAlertJob> {
+        if (settings.m_bRecoveryEmail == 0)
+            return std::nullopt;
+        return RecoveryMessage(settings, recovery);
+    });
 }
 
 void MailAlert::CertificateExpiring(const CertificateWarning& warning)
 {
     if (!m_notices)
         return;
-    try {
-        const COptionsDlg settings;
-        // With e-mail off nothing counts as told: the e-mail is still owed
-        // once it is turned on, as long as the certificate is the same.
-        if (settings.m_EnableEmail == 0 || !m_notices->TakeMail(warning.siteKey, warning.expiry))
-            return;
-        m_starter(std::make_unique<MailAlertJob>(CertificateMessage(settings, warning)));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Certificate e-mail not sent: %s\n", e.what());
-    }
+    // With e-mail off nothing counts as told (compose is not asked): the
+    // e-mail is still owed once it is turned on, as long as the certificate
+    // is the same.
+    Start("Certificate", [&](const COptionsDlg& settings) -> std::optional<MailAlertJob> {
+        if (!m_notices->TakeMail(warning.siteKey, warning.expiry))
+            return std::nullopt;
+        return CertificateMessage(settings, warning);
+    });
 }

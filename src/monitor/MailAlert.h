@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // The e-mail step of the down-site alerts: at the first failed check of an
@@ -63,6 +64,12 @@ public:
                                            const CertificateWarning& warning);
 
 private:
+    // Reads the settings afresh and, with e-mail on, starts the e-mail
+    // `compose` builds (none when it gives nothing); nothing it throws
+    // reaches the pass, `what` names the e-mail in the message instead.
+    void Start(const char* what,
+               const std::function<std::optional<MailAlertJob>(const COptionsDlg&)>& compose);
+
     JobStarter m_starter;
     bool m_recoveryMail = true;
     CertificateNotices* m_notices = nullptr;
