@@ -3,8 +3,10 @@
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <unordered_map>
 
 namespace {
 
@@ -39,22 +41,29 @@ void PassMetrics::PassStarted()
 
 void PassMetrics::RowChecked(const CheckPass::RowResult& result)
 {
-    const std::string& address = result.url; // as shown: without a password
-    // One address twice in a list (two search texts) would give two samples
-    // of one series, for which a scraper drops the whole file.
-    std::string name = CheckPass::SiteName(address);
-    const auto taken = [&](const std::string& n) {
-        for (const Site& s : m_sites)
-            if (s.name == n && s.address == address)
-                return true;
-        return false;
-    };
-    const std::string base = name;
-    for (int n = 2; taken(name); ++n)
-        name = base + " #" + std::to_string(n);
-    m_sites.push_back(Site{name, address, result.status == CheckPass::kOk, result.seconds,
-                           result.httpStatus, Clock::Now(), result.certificateExpiry});
+    // The address as shown: without a password.
+    m_sites.push_back(Site{result.id, CheckPass::SiteName(result.url), result.url,
+                           result.status == CheckPass::kOk, result.seconds, result.httpStatus,
+                           Clock::Now(), result.certificateExpiry});
     m_ended = SteadySeconds();
+}
+
+std::vector<PassMetrics::Site> PassMetrics::Series() const
+{
+    // Pages end in any order; by entry the lines, and so the series' names,
+    // are the same from one pass to the next.
+    std::vector<Site> sites = m_sites;
+    std::stable_sort(sites.begin(), sites.end(),
+                     [](const Site& a, const Site& b) { return a.id < b.id; });
+    // One address twice in a list (two search texts) would give two samples
+    // of one series, for which a scraper drops the whole file: the second
+    // is "NAME #2". The name comes from the address, so the count is per
+    // address.
+    std::unordered_map<std::string, int> seen;
+    for (Site& s : sites)
+        if (const int n = ++seen[s.address]; n > 1)
+            s.name += " #" + std::to_string(n);
+    return sites;
 }
 
 std::string PassMetrics::Text(std::time_t now) const
@@ -71,11 +80,12 @@ std::string PassMetrics::Text(std::time_t now) const
         {"kestrelle_site_certificate_expiry_timestamp_seconds", "gauge",
          "When the https site's server certificate expires, in Unix time."},
     };
+    const std::vector<Site> series = Series();
     std::string text;
     for (size_t f = 0; f < std::size(families); ++f) {
         text += std::string("# HELP ") + families[f].name + ' ' + families[f].help + '\n';
         text += std::string("# TYPE ") + families[f].name + ' ' + families[f].type + '\n';
-        for (const Site& s : m_sites) {
+        for (const Site& s : series) {
             // Only a site whose certificate was read has an expiry: http
             // sites, and failures before the handshake, have no line.
             if (f == 4 && s.certificateExpiry == 0)

@@ -34,6 +34,7 @@ public:
 private:
     struct Site
     {
+        EntryId id = 0;
         std::string name, address;
         bool up = false;
         double seconds = 0;
@@ -41,7 +42,10 @@ private:
         std::time_t checkedAt = 0;
         std::time_t certificateExpiry = 0;
     };
-    std::vector<Site> m_sites;
-    double m_started = 0; // steady clock, seconds
+    // The sites in entry order, named.
+    std::vector<Site> Series() const;
+
+    std::vector<Site> m_sites; // in the order their checks ended
+    double m_started = 0;      // steady clock, seconds
     double m_ended = 0;
 };

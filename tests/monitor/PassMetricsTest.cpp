@@ -20,8 +20,12 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
     down.status = CheckPass::kError;
     down.httpStatus = 503;
     down.seconds = 0.25;
+    // The same address twice in the list; the later entry's page ends first.
+    down.id = 7;
     metrics.RowChecked(down);
-    metrics.RowChecked(down); // the same address twice in the list
+    down.id = 3;
+    down.httpStatus = 500;
+    metrics.RowChecked(down);
     CheckPass::RowResult secure;
     secure.url = "https://shop.test/";
     secure.status = CheckPass::kOk;
@@ -35,7 +39,7 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
              "# TYPE kestrelle_site_up gauge\n",
              "kestrelle_site_up" + labels + " 0\n",
              "kestrelle_site_response_seconds" + labels + " 0.250000\n",
-             "kestrelle_site_http_status" + labels + " 503\n",
+             "kestrelle_site_http_status" + labels + " 500\n",
              "kestrelle_site_last_check_timestamp_seconds" + labels + " 1700000000\n",
              // Only a site whose certificate was read has the line.
              "\nkestrelle_site_certificate_expiry_timestamp_seconds{site=\"shop.test\","
@@ -45,7 +49,9 @@ TEST(PassMetrics, TextHasEveryFamilyWithEscapedLabels)
              "\nkestrelle_pass_timestamp_seconds 1700000005\n",
          })
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
-    EXPECT_NE(text.find("{site=\"u@a\\\"b\\\\c.test #2\","), std::string::npos);
+    EXPECT_NE(text.find("kestrelle_site_http_status{site=\"u@a\\\"b\\\\c.test #2\",url=\"http://"
+                        "u@a\\\"b\\\\c.test/\"} 503\n"),
+              std::string::npos);
     EXPECT_EQ(text.find("pw"), std::string::npos);
     EXPECT_EQ(PassMetrics::LabelValue("a\nb"), "a\\nb");
 }
