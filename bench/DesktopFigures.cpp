@@ -57,17 +57,30 @@ std::string PageOf(std::size_t bytes, int seed)
     return page;
 }
 
-// Writes a list of `sites` entries whose stored pages are `bytes` long, all
-// pointing at `server`, which answers each site with a page of that size of
-// its own; every tenth site's text is missing.
-void WriteList(const std::string& path, ScriptedHttpServer& server, int sites, std::size_t bytes)
+// The sites' servers: one on each of eight loopback addresses, so that a
+// pass has as many pages under way as it may, not the two of one host.
+struct Servers
 {
-    server.SetDefault([bytes](const std::string& request) {
-        const std::size_t at = request.find("?site=");
-        const int site = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 6);
-        return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(
-            200, "OK", {"Content-Type: text/html"}, PageOf(bytes, site)));
-    });
+    Servers()
+    {
+        for (int i = 1; i <= 8; ++i)
+            all.push_back(std::make_unique<ScriptedHttpServer>("127.0.0." + std::to_string(i)));
+    }
+    std::vector<std::unique_ptr<ScriptedHttpServer>> all;
+};
+
+// Writes a list of `sites` entries whose stored pages are `bytes` long,
+// taking the servers in turn, each of which answers each site with a page of
+// that size of its own; every tenth site's text is missing.
+void WriteList(const std::string& path, Servers& servers, int sites, std::size_t bytes)
+{
+    for (auto& server : servers.all)
+        server->SetDefault([bytes](const std::string& request) {
+            const std::size_t at = request.find("?site=");
+            const int site = at == std::string::npos ? 0 : std::atoi(request.c_str() + at + 6);
+            return ScriptedHttpServer::Bytes(ScriptedHttpServer::Response(
+                200, "OK", {"Content-Type: text/html"}, PageOf(bytes, site)));
+        });
     std::ofstream out(path, std::ios::binary);
     for (int i = 0; i < sites; ++i) {
         std::string stored;
@@ -76,7 +89,7 @@ void WriteList(const std::string& path, ScriptedHttpServer& server, int sites, s
                 stored += '\r';
             stored += c;
         }
-        out << server.url("/page") << "?site=" << i << "\r\n"
+        out << servers.all[i % servers.all.size()]->url("/page") << "?site=" << i << "\r\n"
             << "OK\r\n01/01/2026 10:00:00 AM\r\n"
             << (i % 10 ? " is up" : " is down") << "\r\n"
             << "BEGIN RESPONSE\r\n"
@@ -194,11 +207,11 @@ double Median(std::vector<double> values)
 int Large()
 {
     TempDir dir;
-    ScriptedHttpServer server;
+    Servers servers;
     const std::string emptyHome = DataHome(dir, "empty");
     const std::string fullHome = DataHome(dir, "full");
     const std::string file = fullHome + "/Kestrelle/kestrelle.dat";
-    WriteList(file, server, 1000, 100 * 1024);
+    WriteList(file, servers, 1000, 100 * 1024);
     const double fileMb = double(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
     std::printf("list: 1000 sites, file %.1f MB\n", fileMb);
 
@@ -253,10 +266,10 @@ int Large()
 int Memory()
 {
     TempDir dir;
-    ScriptedHttpServer server;
+    Servers servers;
     const std::string home = DataHome(dir, "full");
     const std::string file = home + "/Kestrelle/kestrelle.dat";
-    WriteList(file, server, 1000, 100 * 1024);
+    WriteList(file, servers, 1000, 100 * 1024);
     const double fileMb = double(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
     Started started = StartWindow(home);
     std::printf("rss_after_startup_mb %.1f\n", RssMb());
@@ -275,9 +288,9 @@ int Memory()
 int Small(int idleSeconds)
 {
     TempDir dir;
-    ScriptedHttpServer server;
+    Servers servers;
     const std::string home = DataHome(dir, "small");
-    WriteList(home + "/Kestrelle/kestrelle.dat", server, 100, 10 * 1024);
+    WriteList(home + "/Kestrelle/kestrelle.dat", servers, 100, 10 * 1024);
     Started started = StartWindow(home);
     WaitForPass(started, nullptr);
     started.window->Saver().Flush();
