@@ -70,15 +70,18 @@ void CAddSiteDlg::OnOK()
         return;
     }
 
-    const bool found = PageContainsText(m_URL, m_SearchText);
+    const std::string verdict = CheckPage(m_URL, m_SearchText);
     if (m_bCancelled) {
         m_bCancelled = false;
         QDialog::reject();
         return;
     }
-    if (!found) {
+    if (verdict != CheckPass::kTextFound) {
+        // A page that did not come whole is named with why, as its row
+        // would show it.
+        const std::string why = verdict == CheckPass::kTextNotFound ? "" : " (" + verdict + ")";
         const std::string question = "The search text \"" + m_SearchText +
-                                     "\" was not found in the page at " + m_URL +
+                                     "\" was not found in the page at " + m_URL + why +
                                      "\n\nDo you want to continue adding this site with the "
                                      "supplied search text?";
         if (UserMessage::Show(question, UserMessage::Icon::Question, UserMessage::Buttons::YesNo) !=
@@ -104,15 +107,18 @@ void CAddSiteDlg::reject()
     QDialog::reject();
 }
 
-bool CAddSiteDlg::PageContainsText(const std::string& url, const std::string& text)
+std::string CAddSiteDlg::CheckPage(const std::string& url, const std::string& text)
 {
     CPageFetcher fetcher;
     m_pFetcher = &fetcher;
     SetChecking(true);
+    fetcher.SetSearchText(text);
     fetcher.Fetch(url, std::string());
     SetChecking(false);
     m_pFetcher = nullptr;
-    return CheckPass::Found(fetcher.GetText(), text);
+    // Judged as a pass judges it, so that what is added here as found is
+    // not "ERROR" at the first pass, nor the other way round.
+    return CheckPass::Verdict(fetcher.Outcome(), fetcher.GetText(), text);
 }
 
 void CAddSiteDlg::SetChecking(bool checking)

@@ -36,8 +36,9 @@ public:
     // fetch; the dialog then ends with the cancel result.
     void reject() override;
 
-    // The verification fetch: the page at `url` holds `text`, exactly.
-    bool PageContainsText(const std::string& url, const std::string& text);
+    // The verification fetch: the verdict a pass would give the page at
+    // `url` for `text` (CheckPass::kTextFound when it holds it).
+    std::string CheckPage(const std::string& url, const std::string& text);
 
     bool IsChecking() const { return m_pFetcher != nullptr; }
 

@@ -67,6 +67,10 @@ TEST(CAddSiteDlg, TheTestFetchDecidesWhetherToAskAndTheAnswerWhetherToClose)
     ScriptedHttpServer server;
     server.SetResponse("/shop",
                        ScriptedHttpServer::Response(200, "OK", {}, "<h1>Shop Open</h1>\n"));
+    server.SetResponse("/gone", ScriptedHttpServer::Response(404, "Not Found", {},
+                                                             "<h1>Shop Open</h1> is not here\n"));
+    server.SetResponse("/fish", ScriptedHttpServer::Response(200, "OK", {"Content-Type: text/html"},
+                                                             "<p>Fish &amp; Chips</p>\n"));
     const std::string shop = server.url("/shop");
     const std::string capitals = "HTTP" + shop.substr(4);
     const struct
@@ -75,6 +79,7 @@ TEST(CAddSiteDlg, TheTestFetchDecidesWhetherToAskAndTheAnswerWhetherToClose)
         bool asked;
         Answer answer;
         bool accepted;
+        std::string why = ""; // after the address, for a page that did not come whole
     } cases[] = {
         {shop, "Shop Open", false, Answer::Ok, true},
         {shop, " ", false, Answer::Ok, true},
@@ -83,7 +88,11 @@ TEST(CAddSiteDlg, TheTestFetchDecidesWhetherToAskAndTheAnswerWhetherToClose)
         // The scheme's letter case does not matter to the fetcher either.
         {capitals, "Shop Open", false, Answer::Ok, true},
         // Passes the check but names no page the fetcher can get.
-        {"ftp://127.0.0.1/http", "Shop Open", true, Answer::No, false},
+        {"ftp://127.0.0.1/http", "Shop Open", true, Answer::No, false, " (address not usable)"},
+        // Judged as a pass judges: an error page is not the site, and the
+        // page is also read as a browser shows it.
+        {server.url("/gone"), "Shop Open", true, Answer::No, false, " (HTTP 404 Not Found)"},
+        {server.url("/fish"), "Fish & Chips", false, Answer::Ok, true},
     };
     for (const auto& c : cases) {
         AddSite a(c.url, c.text, "alerts@example.org");
@@ -93,6 +102,7 @@ TEST(CAddSiteDlg, TheTestFetchDecidesWhetherToAskAndTheAnswerWhetherToClose)
             ASSERT_EQ(a.messages.All().size(), 1u) << c.url << " " << c.text;
             EXPECT_EQ(a.messages.All()[0].text,
                       "The search text \"" + c.text + "\" was not found in the page at " + c.url +
+                          c.why +
                           "\n\nDo you want to continue adding this site with the supplied "
                           "search text?");
             EXPECT_EQ(a.messages.All()[0].icon, Icon::Question);
