@@ -44,16 +44,6 @@ protected:
 
     std::string HistoryFile() const { return m_data.file("Kestrelle/history.sqlite"); }
 
-    static void StartAndCheck(CKestrelleDlg& window)
-    {
-        bool ended = false;
-        QObject listening;
-        QObject::connect(&window, &CKestrelleDlg::PassEnded, &listening,
-                         [&](bool) { ended = true; });
-        window.OnInitDialog();
-        ASSERT_TRUE(uitest::RunUntil([&] { return ended; }));
-    }
-
     static CHistoryDlg* OpenDetails(CKestrelleDlg& window)
     {
         Child<QPushButton>(&window, "buttonHistory")->click();
@@ -86,7 +76,7 @@ TEST_F(HistoryDetails, TheWindowRecordsItsPassesAndShowsTheSelectedSite)
     server.SetResponse("/up", uitest::Page("Open"));
     WriteList({server.url("/up"), server.url("/down")});
     CKestrelleDlg window;
-    StartAndCheck(window);
+    uitest::StartAndCheck(window);
     EXPECT_FALSE(Child(&window, "labelHistoryState")->isVisibleTo(&window));
 
     window.ListCtrl().setCurrentIndex(window.Model().index(1, 0));
@@ -108,7 +98,7 @@ TEST_F(HistoryDetails, ACorruptHistoryIsReportedAndMonitoringGoesOn)
     TempDir::WriteFile(HistoryFile(), std::string(4096, '\x7f'));
     CKestrelleDlg window;
     testing::internal::CaptureStderr();
-    StartAndCheck(window);
+    uitest::StartAndCheck(window);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(window.Sites().Text(0, SiteEntry::Status), "OK");
     EXPECT_TRUE(Child(&window, "labelHistoryState")->isVisibleTo(&window));

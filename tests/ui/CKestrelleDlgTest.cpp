@@ -37,19 +37,6 @@ protected:
     }
     ~CKestrelleDlgTest() override { qputenv("XDG_DATA_HOME", m_oldDataHome); }
 
-    // Start-up, then the first pass's end. All passes of a process share
-    // one gate: a pass still running would take the next window's request
-    // as its own.
-    static void StartAndCheck(CKestrelleDlg& window)
-    {
-        bool ended = false;
-        QObject listening;
-        QObject::connect(&window, &CKestrelleDlg::PassEnded, &listening,
-                         [&](bool) { ended = true; });
-        window.OnInitDialog();
-        ASSERT_TRUE(uitest::RunUntil([&] { return ended; }));
-    }
-
     std::string DataFile() const { return m_data.file("Kestrelle/kestrelle.dat"); }
 
     void WriteList(const std::vector<std::pair<std::string, std::string>>& sites) const
@@ -72,7 +59,7 @@ protected:
 TEST_F(CKestrelleDlgTest, WindowFromItsTemplate)
 {
     CKestrelleDlg window;
-    StartAndCheck(window);
+    uitest::StartAndCheck(window);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Kestrelle"));
 
     struct Button
@@ -142,7 +129,7 @@ TEST_F(CKestrelleDlgTest, WindowFromItsTemplate)
 TEST_F(CKestrelleDlgTest, CloseEscapeAndMinimiseNeverLoseTheWindow)
 {
     CKestrelleDlg window;
-    StartAndCheck(window);
+    uitest::StartAndCheck(window);
     const auto putAway = [&](const std::function<void()>& how) {
         window.RestoreFromTray();
         ASSERT_FALSE(window.isMinimized());
@@ -205,7 +192,7 @@ TEST_F(CKestrelleDlgTest, EachPassWritesTheMetricsFileTheSettingNames)
     ASSERT_TRUE(CRegStore::WriteString(CRegStore::kProductKey, "MetricsFile", metrics));
 
     CKestrelleDlg window;
-    StartAndCheck(window);
+    uitest::StartAndCheck(window);
     EXPECT_NE(TempDir::ReadFile(metrics).find(
                   "kestrelle_site_up{site=\"127.0.0.1:" + std::to_string(server.port()) +
                   "\",url=\"" + server.url("/up") + "\"} 1\n"),
@@ -217,7 +204,7 @@ TEST_F(CKestrelleDlgTest, OfflineLabelUntilTheNetworkIsBackThenAPassAtOnce)
 {
     WriteList({});
     CKestrelleDlg window;
-    StartAndCheck(window);
+    uitest::StartAndCheck(window);
     const QLabel* label = window.findChild<QLabel*>("labelNextCheck");
     ASSERT_NE(label, nullptr);
     ASSERT_TRUE(label->text().startsWith(QStringLiteral("Next check at ")));

@@ -4,7 +4,10 @@
 #include "support/TestSites.h"
 
 #include <QEventLoop>
+#include <QObject>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -42,6 +45,18 @@ inline bool RunUntil(const std::function<bool()>& done)
     check.start(5);
     loop.exec();
     return !gaveUp && done();
+}
+
+// Start-up of the main window, then the first pass's end. All passes of a
+// process share one gate: a pass still running would take the next
+// window's request as its own.
+template <class Window> void StartAndCheck(Window& window)
+{
+    bool ended = false;
+    QObject listening;
+    QObject::connect(&window, &Window::PassEnded, &listening, [&](bool) { ended = true; });
+    window.OnInitDialog();
+    ASSERT_TRUE(RunUntil([&] { return ended; }));
 }
 
 } // namespace uitest
