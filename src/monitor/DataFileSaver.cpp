@@ -74,9 +74,17 @@ void DataFileSaver::Save(const SiteList& list)
     Queue(list);
 }
 
-bool DataFileSaver::SaveAndWait(const SiteList& list)
+bool DataFileSaver::SaveAndWait(SiteList& list)
 {
-    return WaitFor(Queue(list));
+    if (m_mode != Mode::Outcomes)
+        return WaitFor(Queue(list));
+    // Written here rather than by the writer, which only ever copies; the
+    // saves asked for before this one are written first.
+    Flush();
+    const bool ok = DataFile::WithTurn(m_path, [&] { return WriteOutcomes(list.TakeEntries()); });
+    std::lock_guard lock(m_mutex);
+    m_lastOk = ok;
+    return ok;
 }
 
 bool DataFileSaver::Flush()
@@ -186,7 +194,7 @@ void DataFileSaver::TakeChanges(SiteList& list)
 bool DataFileSaver::Write(const SiteList& list)
 {
     return DataFile::WithTurn(m_path, [&] {
-        return m_mode == Mode::Outcomes ? WriteOutcomes(list) : WriteWholeList(list);
+        return m_mode == Mode::Outcomes ? WriteOutcomes(list.Snapshot()) : WriteWholeList(list);
     });
 }
 
@@ -255,9 +263,8 @@ bool DataFileSaver::WriteWholeList(const SiteList& list)
     return true;
 }
 
-bool DataFileSaver::WriteOutcomes(const SiteList& list)
+bool DataFileSaver::WriteOutcomes(std::vector<SiteEntry> ours)
 {
-    std::vector<SiteEntry> ours = list.Snapshot();
     std::vector<SiteEntry> theirs;
     InputFile::Stamp read;
     if (!DataFile::ReadEntries(m_path, theirs, &read))

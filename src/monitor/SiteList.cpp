@@ -296,6 +296,22 @@ std::vector<SiteEntry> SiteList::Snapshot() const
     }
 }
 
+std::vector<SiteEntry> SiteList::TakeEntries()
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<SiteEntry> out;
+    out.reserve(m_rows.size());
+    for (Slot& slot : m_rows) {
+        std::string& page = slot.entry.field(SiteEntry::LastResponse);
+        std::string taken = std::move(page);
+        page.clear();
+        out.push_back(slot.entry);
+        out.back().field(SiteEntry::LastResponse) = std::move(taken);
+        ++slot.version;
+    }
+    return out;
+}
+
 void SiteList::AddObserver(Observer* observer)
 {
     if (!observer)
