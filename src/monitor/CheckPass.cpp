@@ -435,6 +435,13 @@ CheckPass::Take CheckPass::TakeRow(Schedule& schedule, int row, EntryId only)
         schedule.hostOf[id] = check->host;
         return Take::Busy;
     }
+    // What the entry's last check said is in memory once this run has
+    // checked it; before that only the history knows. Without it a site
+    // that wanted a log-in before a start would count as down: a real
+    // outage after it would raise no alert, and a log-in that works would
+    // be told as the site back up.
+    if (turn.reason.empty() && turn.status == kError && m_recorder)
+        turn.reason = m_recorder->LastReason(HistoryStore::SiteKey(turn.url));
     schedule.started.insert(id);
     if (only == 0 && row == schedule.next)
         ++schedule.next;

@@ -22,4 +22,12 @@ public:
         (void)siteKey;
         return 0;
     }
+    // Why the site's latest check ended as it did, as the records know it;
+    // empty when they do not. Asked on the pass's thread for an entry that
+    // is "ERROR" and has not been checked in this run of the program.
+    virtual std::string LastReason(const std::string& siteKey)
+    {
+        (void)siteKey;
+        return {};
+    }
 };

@@ -48,6 +48,21 @@ std::string HistoryRecorder::Problem() const
     return m_problem;
 }
 
+std::string HistoryRecorder::LastReason(const std::string& siteKey)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it)
+            if (it->siteKey == siteKey)
+                return it->reason;
+    }
+    std::string reason;
+    HistoryStore reader(m_store.Path());
+    if (!reader.OpenForReading() || !reader.ReadLastReason(siteKey, reason))
+        return {};
+    return reason;
+}
+
 std::time_t HistoryRecorder::OutageStart(const std::string& siteKey)
 {
     std::time_t start = 0;

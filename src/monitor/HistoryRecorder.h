@@ -25,6 +25,8 @@ public:
     void PassFinished() override;
     // From the history file, then from the checks not yet written to it.
     std::time_t OutageStart(const std::string& siteKey) override;
+    // The same way.
+    std::string LastReason(const std::string& siteKey) override;
 
     // False from a failed write until a write succeeds. Any thread.
     bool Available() const { return m_available; }

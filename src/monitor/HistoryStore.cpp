@@ -416,6 +416,27 @@ bool HistoryStore::ReadBuckets(const std::string& siteKey, std::time_t from, std
     return true;
 }
 
+bool HistoryStore::ReadLastReason(const std::string& siteKey, std::string& out)
+{
+    out.clear();
+    long long site = 0;
+    if (!m_db || !SiteId(siteKey, false, site))
+        return Fail("cannot read the history");
+    if (site == 0)
+        return true;
+    Statement last(m_db, "SELECT (SELECT text FROM reasons WHERE id=reason) FROM checks "
+                         "WHERE site=?1 ORDER BY at DESC LIMIT 1");
+    if (!last)
+        return Fail("cannot read the history");
+    last.Bind(1, site);
+    const int step = last.Step();
+    if (step == SQLITE_ROW)
+        out = last.Text(0);
+    else if (step != SQLITE_DONE)
+        return Fail("cannot read the history");
+    return true;
+}
+
 bool HistoryStore::ReadSiteKeys(std::vector<std::string>& out)
 {
     out.clear();

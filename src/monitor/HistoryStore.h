@@ -100,6 +100,9 @@ public:
     bool ReadBuckets(const std::string& siteKey, std::time_t from, std::time_t to,
                      int bucketSeconds, std::vector<Bucket>& out);
     bool ReadSiteKeys(std::vector<std::string>& out);
+    // The reason of the site's latest check; empty for a site without
+    // checks, or whose latest check found its text.
+    bool ReadLastReason(const std::string& siteKey, std::string& out);
 
 private:
     bool Open(int flags);

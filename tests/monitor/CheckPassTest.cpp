@@ -283,6 +283,40 @@ TEST_F(CheckPassTest, ALogInWantedIsNoOutageSoTheFailureAfterItStartsOne)
                                                          {"HTTP 503 Service Unavailable", true}}));
 }
 
+// After a start the entry is "ERROR" with no reason in memory: the history
+// tells whether it only wanted a log-in.
+TEST_F(CheckPassTest, ALogInWantedBeforeAStartIsKnownFromTheHistory)
+{
+    const std::time_t t0 = 1796738709;
+    Clock::SetFixedForTests(t0 + 600);
+    for (const bool up : {false, true}) {
+        TempDir dir;
+        const std::string historyPath = dir.path() + "/history.sqlite";
+        HistoryStore store(historyPath);
+        ASSERT_TRUE(store.OpenForWriting());
+        ASSERT_TRUE(store.Write({{t0, HistoryStore::SiteKey(server.url("/")), false,
+                                  FetchOutcome::kNeedsLogIn, 401, 5}}));
+        store.Close();
+        server.SetResponse(
+            "/", up ? Page("Welcome")
+                    : ScriptedHttpServer::Response(503, "Service Unavailable", {}, "busy"));
+        SiteList restarted;
+        restarted.Append(Site(server.url("/"), "Welcome", "ERROR"));
+        RecordingAlerts fresh;
+        HistoryRecorder history(historyPath);
+        CheckPass later(restarted, nullptr, fresh, gate);
+        later.SetRecorder(&history);
+        ASSERT_TRUE(later.CheckSites());
+        // Down now: the outage starts here. Up: it was never down.
+        const auto raised = fresh.Take();
+        ASSERT_EQ(raised.size(), up ? 0u : 1u);
+        if (!up) {
+            EXPECT_TRUE(raised[0].firstFailure);
+        }
+        EXPECT_TRUE(fresh.recoveries.empty()) << up;
+    }
+}
+
 TEST_F(CheckPassTest, SavesTheListAtTheEndOfEveryPass)
 {
     TempDir dir;
