@@ -43,6 +43,32 @@ void BalloonAlert::CertificateExpiring(const CertificateWarning& warning)
                               kAlertBalloonMs);
 }
 
+void BalloonAlert::AskLogIn(const SiteAlert& alert)
+{
+    m_logInInPass.emplace_back(alert.id, alert.siteName);
+    if (!m_downInPass.empty())
+        return;
+    Outrank(Rank::Down); // it asks something of the user
+    std::vector<EntryId> ids;
+    std::vector<std::string> names;
+    for (const auto& [id, name] : m_logInInPass) {
+        ids.push_back(id);
+        names.push_back(name);
+    }
+    std::function<void()> onClick;
+    if (m_onLogInClicked)
+        onClick = [open = m_onLogInClicked, ids] {
+            for (const EntryId id : ids)
+                open(id);
+        };
+    if (names.size() == 1)
+        m_tray.ShowClickableBalloon(kLogInText, LogInTitle(names[0]), kAlertBalloonMs,
+                                    std::move(onClick));
+    else
+        m_tray.ShowClickableBalloon(ManySitesText(names), ManyLogInsTitle(names.size()),
+                                    kAlertBalloonMs, std::move(onClick));
+}
+
 void BalloonAlert::Outrank(Rank rank)
 {
     if (m_shown == Rank::Certificate && rank > Rank::Certificate && m_notices)

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CertificateNotices;
@@ -18,7 +19,9 @@ class CertificateNotices;
 // A site that wants a log-in is not down: its balloon asks for the user
 // name and password instead, once, when the site first wants them, and a
 // click on it opens the prompt (`onLogInClicked`, on the user-interface
-// thread, given the entry).
+// thread, given the entry). Several such sites in a pass share one balloon
+// whose click opens each one's prompt; a down site's balloon is weightier
+// and is not replaced by one of these (the rows say "needs a log-in").
 // It also shows that a site is back up (when bRecoveryBalloon is set) and
 // that a site's certificate runs out soon (once a day per site, when given
 // the notes of what was told), gathered per pass the same way. Within a
@@ -46,6 +49,7 @@ public:
     void PassStarted() override
     {
         m_downInPass.clear();
+        m_logInInPass.clear();
         m_upInPass.clear();
         m_certificatesInPass.clear();
         m_certificatesShown.clear();
@@ -56,14 +60,8 @@ public:
     void RaiseAlerts(const SiteAlert& alert) override
     {
         if (alert.reason == FetchOutcome::kNeedsLogIn) {
-            if (!alert.firstFailure)
-                return;
-            std::function<void()> onClick;
-            if (m_onLogInClicked)
-                onClick = [open = m_onLogInClicked, id = alert.id] { open(id); };
-            Outrank(Rank::Down); // it asks something of the user
-            m_tray.ShowClickableBalloon(kLogInText, LogInTitle(alert.siteName), kAlertBalloonMs,
-                                        std::move(onClick));
+            if (alert.firstFailure)
+                AskLogIn(alert);
             return;
         }
         Outrank(Rank::Down);
@@ -84,6 +82,10 @@ public:
     static std::string LogInTitle(const std::string& siteName)
     {
         return siteName + " asks for a user name and password";
+    }
+    static std::string ManyLogInsTitle(std::size_t count)
+    {
+        return std::to_string(count) + " sites ask for a user name and password";
     }
 
     static std::string ManySitesTitle(std::size_t count)
@@ -121,6 +123,7 @@ private:
         Down
     };
 
+    void AskLogIn(const SiteAlert& alert);
     // The balloon about to be shown is of `rank`. Certificate news it hides
     // before the user could read it is owed again.
     void Outrank(Rank rank);
@@ -131,6 +134,7 @@ private:
     std::vector<CertificateWarning> m_certificatesShown;
     // The pass's thread only.
     std::vector<std::string> m_downInPass;
+    std::vector<std::pair<EntryId, std::string>> m_logInInPass;
     std::vector<std::string> m_upInPass;
     std::vector<std::string> m_certificatesInPass;
     Rank m_shown = Rank::None; // the weightiest balloon of the pass so far

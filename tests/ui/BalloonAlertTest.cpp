@@ -158,6 +158,39 @@ TEST_F(BalloonAlertTest, CertificateAboutToExpireIsToldOnceAndAgainWhenRenewed)
 
 // A tray shows one balloon: certificate news that a down site's balloon
 // hides in the same pass is owed again, and is shown at the next pass.
+// Log-ins wanted in one pass share a balloon that opens every prompt; a
+// down site's balloon is not replaced by one.
+TEST_F(BalloonAlertTest, LogInsShareABalloonAndNeverHideADownSite)
+{
+    std::vector<EntryId> opened;
+    BalloonAlert asking(tray, [&](EntryId id) { opened.push_back(id); });
+    const auto logIn = [](EntryId id, const std::string& name) {
+        SiteAlert a;
+        a.id = id;
+        a.siteName = name;
+        a.reason = FetchOutcome::kNeedsLogIn;
+        a.firstFailure = true;
+        return a;
+    };
+    SiteAlert down;
+    down.siteName = "blog.test";
+    down.balloonTitle = "blog.test may be down";
+    down.balloonText = "Kestrelle was unable to find the text \"x\" on blog.test";
+    down.firstFailure = true;
+
+    asking.PassStarted();
+    asking.RaiseAlerts(logIn(1, "a.test"));
+    asking.RaiseAlerts(logIn(2, "b.test"));
+    EXPECT_EQ(Balloons().last(),
+              "balloon 2 sites ask for a user name and password|a.test\nb.test|28800000");
+    tray.OnBalloonClicked();
+    EXPECT_EQ(opened, (std::vector<EntryId>{1, 2}));
+
+    asking.RaiseAlerts(down);
+    asking.RaiseAlerts(logIn(3, "c.test"));
+    EXPECT_EQ(Balloons().filter("ask").size(), 0);
+}
+
 TEST_F(BalloonAlertTest, CertificateNewsHiddenByADownSiteIsShownNextPass)
 {
     CertificateWarning soon;
