@@ -175,10 +175,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
     // that answers says more than it); the label says so at once, and the
     // network's return is checked at once.
     m_monitor->pass.SetProbe(m_network.get());
-    connect(m_network.get(), &NetworkWatch::WentOffline, this, [this] {
-        m_bOffline = true;
-        UpdateNextCheck();
-    });
+    connect(m_network.get(), &NetworkWatch::WentOffline, this, [this] { SetOffline(true); });
     connect(m_network.get(), &NetworkWatch::CameBack, this, &CKestrelleDlg::CheckSites);
     ProgramEnd::SetClosingSteps([this] { CloseDown(); });
 }
@@ -234,7 +231,7 @@ void CKestrelleDlg::OnInitDialog()
     CheckSites();
     m_scheduler->Start(m_Options.m_Minutes);
     UpdateNextCheck();
-    m_tray->SetTipText(CSystemTray::kTipRunning);
+    m_tray->ShowStateTip();
 }
 
 void CKestrelleDlg::OnTrayCommand(int commandId)
@@ -518,6 +515,8 @@ void CKestrelleDlg::SetOffline(bool offline)
         return;
     m_bOffline = offline;
     UpdateNextCheck();
+    // The window is mostly put away: the tray's tip says it too.
+    m_tray->SetStateTip(offline ? CheckScheduler::kOfflineText : CSystemTray::kTipRunning);
 }
 
 void CKestrelleDlg::MinimizeToTray()

@@ -121,6 +121,23 @@ bool CSystemTray::SetTipText(const std::string& tip)
     return true;
 }
 
+bool CSystemTray::SetStateTip(const std::string& tip)
+{
+    Post([this, text = Cut(tip, kMaxTipBytes)] { m_stateTip = text; });
+    return ShowStateTip();
+}
+
+bool CSystemTray::ShowStateTip()
+{
+    if (!m_bEnabled)
+        return false;
+    Post([this] {
+        if (m_bEnabled)
+            m_host->SetTip(m_stateTip);
+    });
+    return true;
+}
+
 void CSystemTray::ShowBalloonTip(const std::string& text, const std::string& title, int timeoutMs,
                                  int iconKind)
 {

@@ -61,6 +61,12 @@ public:
     // Enabled command still ends on the right picture.
     bool ShowStateIcon();
     bool SetTipText(const std::string& tip);
+    // The tip of the program's state, shown whenever no alert has the tip:
+    // kTipRunning, or what keeps monitoring from reaching the sites
+    // (offline). SetStateTip keeps it and shows it; ShowStateTip shows the
+    // one kept, chosen when the call is carried out, like ShowStateIcon.
+    bool SetStateTip(const std::string& tip);
+    bool ShowStateTip();
     // Handed over even while the icon is not usable (a host may appear);
     // icon kind 0 means information, the only kind the tray shows here.
     void ShowBalloonTip(const std::string& text, const std::string& title, int timeoutMs,
@@ -113,4 +119,5 @@ private:
     int m_defaultPosition = 0;
     std::atomic<bool> m_bEnabled{false};
     std::atomic<bool> m_bMonitoringOn{true};
+    QString m_stateTip = QString::fromLatin1(kTipRunning); // user-interface thread
 };

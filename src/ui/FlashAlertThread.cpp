@@ -126,6 +126,6 @@ void FlashAlertThread::Run(FlashAlertJob job)
     // Ends on the picture of the state monitoring is in by now, which the
     // Enabled command may have changed during the last step.
     tray.ShowStateIcon();
-    tray.SetTipText(CSystemTray::kTipRunning);
+    tray.ShowStateTip();
     Finished();
 }
