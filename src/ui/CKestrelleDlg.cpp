@@ -71,9 +71,18 @@ struct CKestrelleDlg::Monitor : CheckPass::Observer
     void RowChecked(const CheckPass::RowResult& result) override { metrics.RowChecked(result); }
     void PassOffline() override { offline = true; }
 
+    // Read anew for each pass, so a change in the Options needs no restart.
+    void TakeSettings()
+    {
+        const COptionsDlg settings;
+        pass.SetParallelChecks(settings.m_iParallelChecks);
+        pass.SetConfirmSeconds(settings.m_iConfirmSeconds);
+    }
+
     // The sites asked for by the user's log-ins, each checked once.
     void CheckAskedSites()
     {
+        TakeSettings();
         std::vector<EntryId> ids;
         {
             std::lock_guard lock(askedMutex);
@@ -122,10 +131,7 @@ CKestrelleDlg::CKestrelleDlg(std::unique_ptr<TrayHost> trayHost, QWidget* parent
       m_presence(std::make_unique<TrayPresence>(*this, *m_tray)),
       m_upgradeDlg(std::make_unique<CUpgradeDlg>()),
       m_passes(std::make_unique<PassWorker>([monitor = m_monitor.get()] {
-          // Read anew for each pass, so a change in the Options needs no restart.
-          const COptionsDlg settings;
-          monitor->pass.SetParallelChecks(settings.m_iParallelChecks);
-          monitor->pass.SetConfirmSeconds(settings.m_iConfirmSeconds);
+          monitor->TakeSettings();
           monitor->pass.CheckSites();
       })),
       m_siteChecks(std::make_unique<PassWorker>(
