@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -197,13 +198,22 @@ TEST_F(CheckPassParallelTest, OutcomesFollowTheirEntryWhileSeveralAreUnderWay)
 TEST_F(CheckPassParallelTest, StopEndsEveryCheckUnderWayAndEverySecondLook)
 {
     CheckPass pass(list, nullptr, alerts, gate);
-    std::mutex m;
-    int arrived = 0;
+    // A request may still reach the server after the pass, which outlives
+    // this body: what its answer touches is shared with it, the pass only
+    // while the pass is there.
+    struct Arrivals
+    {
+        std::mutex m;
+        int count = 0;
+        CheckPass* pass = nullptr;
+    };
+    const auto arrivals = std::make_shared<Arrivals>();
+    arrivals->pass = &pass;
     server.SetResponse("/failing", ScriptedHttpServer::Response(503, "Down", {}, ""));
-    server.SetDefault([&](const std::string&) {
-        std::lock_guard lock(m);
-        if (++arrived == 4)
-            pass.Stop();
+    server.SetDefault([arrivals](const std::string&) {
+        std::lock_guard lock(arrivals->m);
+        if (++arrivals->count == 4 && arrivals->pass)
+            arrivals->pass->Stop();
         ScriptedHttpServer::Script stalled;
         stalled.steps = {{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nOpen", 30s}};
         return stalled;
@@ -216,6 +226,10 @@ TEST_F(CheckPassParallelTest, StopEndsEveryCheckUnderWayAndEverySecondLook)
     pass.SetConfirmSeconds(60);
     pass.SetObserver(&observer);
     pass.CheckSites();
+    {
+        std::lock_guard lock(arrivals->m);
+        arrivals->pass = nullptr;
+    }
 
     EXPECT_TRUE(observer.rows.empty());
     EXPECT_TRUE(alerts.raised.empty());
