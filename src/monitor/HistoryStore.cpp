@@ -419,16 +419,14 @@ bool HistoryStore::ReadBuckets(const std::string& siteKey, std::time_t from, std
 bool HistoryStore::ReadLastReason(const std::string& siteKey, std::string& out)
 {
     out.clear();
-    long long site = 0;
-    if (!m_db || !SiteId(siteKey, false, site))
+    if (!m_db)
         return Fail("cannot read the history");
-    if (site == 0)
-        return true;
-    Statement last(m_db, "SELECT (SELECT text FROM reasons WHERE id=reason) FROM checks "
-                         "WHERE site=?1 ORDER BY at DESC LIMIT 1");
+    Statement last(m_db, R"(
+        SELECT (SELECT text FROM reasons WHERE id=checks.reason) FROM checks
+        JOIN sites ON sites.id=checks.site WHERE sites.key=?1 ORDER BY at DESC LIMIT 1)");
     if (!last)
         return Fail("cannot read the history");
-    last.Bind(1, site);
+    last.Bind(1, siteKey);
     const int step = last.Step();
     if (step == SQLITE_ROW)
         out = last.Text(0);
