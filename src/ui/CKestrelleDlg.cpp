@@ -374,6 +374,13 @@ bool CKestrelleDlg::AskLogIn(std::uint64_t id)
         }
     });
     dialog->show();
+    // One balloon opens the prompts of several sites: each is set down a
+    // little below and to the right of the ones open, not exactly on them.
+    const auto open =
+        std::count_if(m_logInPrompts.begin(), m_logInPrompts.end(),
+                      [dialog](const auto& p) { return p.second && p.second != dialog; });
+    if (open > 0)
+        dialog->move(dialog->pos() + QPoint(32, 32) * static_cast<int>(open));
     dialog->raise();
     dialog->activateWindow();
     return true;
