@@ -15,8 +15,23 @@ void HistoryRecorder::Record(const CheckRecord& record)
     m_pending.push_back(record);
 }
 
+HistoryStore* HistoryRecorder::Reader()
+{
+    if (!std::exchange(m_readerTried, true)) {
+        auto reader = std::make_unique<HistoryStore>(m_store.Path());
+        if (reader->OpenForReading())
+            m_reader = std::move(reader);
+    }
+    return m_reader.get();
+}
+
 void HistoryRecorder::PassFinished()
 {
+    {
+        std::lock_guard readerLock(m_readerMutex);
+        m_reader.reset();
+        m_readerTried = false;
+    }
     std::lock_guard lock(m_mutex);
     if (m_pending.empty())
         return;
@@ -57,8 +72,9 @@ std::string HistoryRecorder::LastReason(const std::string& siteKey)
                 return it->reason;
     }
     std::string reason;
-    HistoryStore reader(m_store.Path());
-    if (!reader.OpenForReading() || !reader.ReadLastReason(siteKey, reason))
+    std::lock_guard readerLock(m_readerMutex);
+    HistoryStore* reader = Reader();
+    if (!reader || !reader->ReadLastReason(siteKey, reason))
         return {};
     return reason;
 }
@@ -69,11 +85,11 @@ std::time_t HistoryRecorder::OutageStart(const std::string& siteKey)
     {
         // A connection of its own, for reading only: the writer's stays as
         // it is, and a missing file is not made.
-        HistoryStore reader(m_store.Path());
+        std::lock_guard readerLock(m_readerMutex);
+        HistoryStore* reader = Reader();
         std::vector<HistoryStore::Outage> outages;
         const std::time_t now = Clock::Now();
-        if (reader.OpenForReading() &&
-            reader.ReadOutages(siteKey, 0, now + HistoryStore::kAheadSeconds, outages) &&
+        if (reader && reader->ReadOutages(siteKey, 0, now + HistoryStore::kAheadSeconds, outages) &&
             !outages.empty() && outages.back().end == 0)
             start = outages.back().start;
     }

@@ -4,6 +4,7 @@
 #include "monitor/HistoryStore.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,6 +35,16 @@ public:
     std::string Problem() const;
 
 private:
+    // The connection the questions of a pass read through: opened at the
+    // first, closed at the pass's end, so that a thousand sites back up
+    // after a start open the file once, and a file mended or replaced
+    // between passes is read afresh. Null when the file cannot be read.
+    // Under m_readerMutex.
+    HistoryStore* Reader();
+
+    std::mutex m_readerMutex;
+    std::unique_ptr<HistoryStore> m_reader;
+    bool m_readerTried = false;
     std::mutex m_mutex; // the store and the pending checks
     HistoryStore m_store;
     std::vector<CheckRecord> m_pending;
