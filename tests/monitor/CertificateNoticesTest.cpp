@@ -13,20 +13,8 @@
 // certificate, both again at once for a renewed one.
 TEST(CertificateNotices, OnceADayAndOncePerCertificateAcrossRestarts)
 {
-    const char* oldTz = std::getenv("TZ");
-    const std::string keptTz = oldTz ? oldTz : "";
-    setenv("TZ", "UTC", 1);
+    setenv("TZ", "UTC", 1); // days end at midnight UTC, as the other time tests leave it
     tzset();
-    struct RestoreTz
-    {
-        bool had;
-        std::string tz;
-        ~RestoreTz()
-        {
-            had ? setenv("TZ", tz.c_str(), 1) : unsetenv("TZ");
-            tzset();
-        }
-    } restore{oldTz != nullptr, keptTz};
     TempDir dir;
     const std::string path = dir.path() + "/" + CertificateNotices::kFileName;
     const std::time_t day1 = 1800000000; // 09:20 UTC
