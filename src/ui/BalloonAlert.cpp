@@ -17,12 +17,8 @@ void BalloonAlert::SiteRecovered(const SiteRecovery& recovery)
     const std::string text =
         NoticeText::BackUp(recovery.siteName, recovery.outageStart, recovery.outageEnd);
     m_upInPass.push_back(text);
-    if (m_upInPass.size() == 1)
-        m_tray.ShowBalloonTip(text, kBackUpTitle, kAlertBalloonMs);
-    else
-        m_tray.ShowBalloonTip(ManySitesText(m_upInPass),
-                              std::to_string(m_upInPass.size()) + " sites are back up",
-                              kAlertBalloonMs);
+    ShowGathered(m_upInPass, text, kBackUpTitle,
+                 std::to_string(m_upInPass.size()) + " sites are back up");
 }
 
 void BalloonAlert::CertificateExpiring(const CertificateWarning& warning)
@@ -34,13 +30,8 @@ void BalloonAlert::CertificateExpiring(const CertificateWarning& warning)
     m_shown = Rank::Certificate;
     m_certificatesShown.push_back(warning);
     m_certificatesInPass.push_back(warning.siteName + ": " + warning.reason);
-    if (m_certificatesInPass.size() == 1)
-        m_tray.ShowBalloonTip(CertificateText(warning), kCertificateTitle, kAlertBalloonMs);
-    else
-        m_tray.ShowBalloonTip(ManySitesText(m_certificatesInPass),
-                              std::to_string(m_certificatesInPass.size()) +
-                                  " certificates expire soon",
-                              kAlertBalloonMs);
+    ShowGathered(m_certificatesInPass, CertificateText(warning), kCertificateTitle,
+                 std::to_string(m_certificatesInPass.size()) + " certificates expire soon");
 }
 
 void BalloonAlert::AskLogIn(const SiteAlert& alert)
@@ -61,12 +52,32 @@ void BalloonAlert::AskLogIn(const SiteAlert& alert)
             for (const EntryId id : ids)
                 open(id);
         };
-    if (names.size() == 1)
-        m_tray.ShowClickableBalloon(kLogInText, LogInTitle(names[0]), kAlertBalloonMs,
-                                    std::move(onClick));
+    ShowGathered(names, kLogInText, LogInTitle(names[0]), ManyLogInsTitle(names.size()),
+                 std::move(onClick));
+}
+
+void BalloonAlert::RaiseAlerts(const SiteAlert& alert)
+{
+    if (alert.reason == FetchOutcome::kNeedsLogIn) {
+        if (alert.firstFailure)
+            AskLogIn(alert);
+        return;
+    }
+    Outrank(Rank::Down);
+    m_downInPass.push_back(alert.siteName);
+    ShowGathered(m_downInPass, SiteText(alert), alert.balloonTitle,
+                 ManySitesTitle(m_downInPass.size()));
+}
+
+void BalloonAlert::ShowGathered(const std::vector<std::string>& lines, const std::string& oneText,
+                                const std::string& oneTitle, const std::string& manyTitle,
+                                std::function<void()> onClick)
+{
+    if (lines.size() == 1)
+        m_tray.ShowClickableBalloon(oneText, oneTitle, kAlertBalloonMs, std::move(onClick));
     else
-        m_tray.ShowClickableBalloon(ManySitesText(names), ManyLogInsTitle(names.size()),
-                                    kAlertBalloonMs, std::move(onClick));
+        m_tray.ShowClickableBalloon(ManySitesText(lines), manyTitle, kAlertBalloonMs,
+                                    std::move(onClick));
 }
 
 void BalloonAlert::Outrank(Rank rank)

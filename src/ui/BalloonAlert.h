@@ -57,21 +57,7 @@ public:
     }
     void SiteRecovered(const SiteRecovery& recovery) override;
     void CertificateExpiring(const CertificateWarning& warning) override;
-    void RaiseAlerts(const SiteAlert& alert) override
-    {
-        if (alert.reason == FetchOutcome::kNeedsLogIn) {
-            if (alert.firstFailure)
-                AskLogIn(alert);
-            return;
-        }
-        Outrank(Rank::Down);
-        m_downInPass.push_back(alert.siteName);
-        if (m_downInPass.size() == 1)
-            m_tray.ShowBalloonTip(SiteText(alert), alert.balloonTitle, kAlertBalloonMs);
-        else
-            m_tray.ShowBalloonTip(ManySitesText(m_downInPass), ManySitesTitle(m_downInPass.size()),
-                                  kAlertBalloonMs);
-    }
+    void RaiseAlerts(const SiteAlert& alert) override;
 
     // One site's balloon: the alert text, and why on a second line.
     static std::string SiteText(const SiteAlert& alert)
@@ -124,6 +110,11 @@ private:
     };
 
     void AskLogIn(const SiteAlert& alert);
+    // The pass's first news of a kind has a balloon of its own; from the
+    // second on, one balloon lists them all (a tray shows one at a time).
+    void ShowGathered(const std::vector<std::string>& lines, const std::string& oneText,
+                      const std::string& oneTitle, const std::string& manyTitle,
+                      std::function<void()> onClick = {});
     // The balloon about to be shown is of `rank`. Certificate news it hides
     // before the user could read it is owed again.
     void Outrank(Rank rank);
