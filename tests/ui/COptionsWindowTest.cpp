@@ -102,9 +102,10 @@ TEST(COptionsWindow, CheckBoxesEnableTheirControlsAndWriteAtOnceEvenWhenCancelle
     EXPECT_EQ(Read("m_EnableEmail"), "0");
     EXPECT_FALSE(o.Get<QPushButton>("previewButton")->isEnabled());
     EXPECT_FALSE(o.Get<QPushButton>("browseButton")->isEnabled());
-    const char* mailControls[] = {"serverEdit", "addressEdit", "usernameEdit", "passwordEdit"};
+    const char* mailControls[] = {"serverEdit", "addressEdit", "usernameEdit", "passwordEdit",
+                                  "recoveryEmailCheck"};
     for (const char* name : mailControls)
-        EXPECT_FALSE(o.Get(name)->isEnabled()) << name;
+        EXPECT_FALSE(o.Get<QWidget>(name)->isEnabled()) << name;
     EXPECT_FALSE(o.Get<QPushButton>("testEmailButton")->isEnabled());
     EXPECT_FALSE(o.Get<QComboBox>("securityCombo")->isEnabled());
     EXPECT_TRUE(o.Get("portEdit")->isEnabled());
@@ -117,7 +118,7 @@ TEST(COptionsWindow, CheckBoxesEnableTheirControlsAndWriteAtOnceEvenWhenCancelle
     o.Click("enableEmailCheck");
     EXPECT_EQ(Read("m_EnableEmail"), "1");
     for (const char* name : mailControls)
-        EXPECT_TRUE(o.Get(name)->isEnabled()) << name;
+        EXPECT_TRUE(o.Get<QWidget>(name)->isEnabled()) << name;
     EXPECT_TRUE(o.Get<QPushButton>("testEmailButton")->isEnabled());
     EXPECT_TRUE(o.Get<QComboBox>("securityCombo")->isEnabled());
 
@@ -172,6 +173,11 @@ TEST(COptionsWindow, OkWantsServerAndSenderWhenMailIsOnThenWritesAndCloses)
     o.Type("portEdit", "465");
     o.Get<QComboBox>("securityCombo")->setCurrentIndex(2);
     o.Type("passwordEdit", "pw");
+    EXPECT_TRUE(o.Get<QCheckBox>("recoveryBalloonCheck")->isChecked());
+    EXPECT_EQ(o.Get("certWarnDaysEdit")->text(), "14");
+    o.Click("recoveryBalloonCheck");
+    o.Click("recoveryEmailCheck");
+    o.Type("certWarnDaysEdit", "0");
     o.Click("okButton");
     EXPECT_EQ(o.window->result(), QDialog::Accepted);
     EXPECT_EQ(Read("m_Minutes"), "60");
@@ -180,22 +186,6 @@ TEST(COptionsWindow, OkWantsServerAndSenderWhenMailIsOnThenWritesAndCloses)
     EXPECT_EQ(Read("m_EmailSecurity"), "2");
     EXPECT_EQ(Read("m_EmailAddress"), "me@example.org");
     EXPECT_EQ(Read("m_EmailPassword"), "pw");
-}
-
-TEST(COptionsWindow, BackUpNoticesAndCertificateDaysAreWrittenOnOk)
-{
-    Options o;
-    EXPECT_TRUE(o.Get<QCheckBox>("recoveryBalloonCheck")->isChecked());
-    EXPECT_FALSE(o.Get<QCheckBox>("recoveryEmailCheck")->isEnabled()); // e-mail is off
-    EXPECT_EQ(o.Get("certWarnDaysEdit")->text(), "14");
-    o.Click("recoveryBalloonCheck");
-    o.Click("enableEmailCheck");
-    o.Click("recoveryEmailCheck");
-    o.Type("serverEdit", "mail.example.org");
-    o.Type("addressEdit", "me@example.org");
-    o.Type("certWarnDaysEdit", "0");
-    o.Click("okButton");
-    EXPECT_EQ(o.window->result(), QDialog::Accepted);
     EXPECT_EQ(Read("bRecoveryBalloon"), "0");
     EXPECT_EQ(Read("bRecoveryEmail"), "1");
     EXPECT_EQ(Read("iCertWarnDays"), "0");
